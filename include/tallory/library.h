@@ -1,0 +1,26 @@
+// Library-wide exports: links to the maker's other software.
+#ifndef TALLORY_LIBRARY_H
+#define TALLORY_LIBRARY_H
+
+#include "tallory/types.h"
+
+#define TALLORY_PRODUCT_NAME "Tallory"
+#define TALLORY_PRODUCT_VERSION "v4.5"
+
+extern "C" {
+
+// Writes url followed by "?ref=" and the referrer code read from "Ref.txt"
+// beside the library at load (url alone when there was none). Writes at most
+// capacity bytes including the terminator and returns the full length, as
+// snprintf does; -1 for a null url.
+TALLORY_API int AddReferer(const char* url, char* buffer, int capacity);
+// Starts the separate CD recorder application ("orlandarecorder" on PATH) with
+// the given parameters. When it is missing, asks whether to install it and
+// explains that its setup program cannot run here. True if it was started.
+TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters);
+// The library's version text, e.g. "v4.5".
+TALLORY_API const char* TalloryVersion(void);
+
+}  // extern "C"
+
+#endif

@@ -1,0 +1,13 @@
+// Tallory: audio conversion library. Including this header gives every export.
+#ifndef TALLORY_TALLORY_H
+#define TALLORY_TALLORY_H
+
+#include "tallory/types.h"
+#include "tallory/guids.h"
+#include "tallory/conv.h"
+#include "tallory/formats.h"
+#include "tallory/settings.h"
+#include "tallory/library.h"
+#include "tallory/ui_bridge.h"
+
+#endif

@@ -1,0 +1,140 @@
+#include "core/target_base.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/report.h"
+#include "platform/files/file_system.h"
+#include "tallory/formats.h"
+
+namespace tallory::core {
+
+TargetBase::TargetBase(const CLSID& classId)
+    : formatIndex_(static_cast<int>(ConvGetFormatPosCLSID(&classId))) {}
+
+TargetBase::~TargetBase() {
+    if (source_ != nullptr) source_->Release();
+}
+
+HRESULT TargetBase::QueryInterface(const IID& riid, void** object) {
+    if (object == nullptr) return E_INVALIDARG;
+    *object = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IConvTarget) {
+        *object = static_cast<IConvTarget*>(this);
+    } else {
+        *object = queryExtra(riid);
+    }
+    if (*object == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+uint32_t TargetBase::AddRef() { return ++refCount_; }
+
+uint32_t TargetBase::Release() {
+    uint32_t left = --refCount_;
+    if (left == 0) delete this;
+    return left;
+}
+
+void* TargetBase::queryExtra(const IID&) { return nullptr; }
+
+void TargetBase::error(const char* format, ...) {
+    if (progress_ == nullptr) return;
+    char text[kReportBufferSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    report(progress_, "e", "%s", text);
+}
+
+int TargetBase::GetFormatIndex() { return formatIndex_; }
+
+bool TargetBase::SetPath(const char* path) {
+    if (path == nullptr) return false;
+    path_ = path;
+    return true;
+}
+
+bool TargetBase::GetPath(char* buffer, int capacity) {
+    if (path_.empty() || buffer == nullptr || capacity <= 0) return false;
+    copyTruncated(path_, buffer, static_cast<size_t>(capacity));
+    return true;
+}
+
+bool TargetBase::Open() {
+    std::string dir = platform::directoryOf(path_);
+    if (!dir.empty() && !platform::createDirectories(dir)) {
+        error(kMsgCannotCreateDirectory, dir.c_str());
+        return false;
+    }
+    // The test is repeated after each deletion: another writer may have put a file back.
+    while (platform::pathExists(path_)) {
+        if (progress_ == nullptr || progress_->ConfirmOverwrite(path_.c_str()) == 0) {
+            error("%s", kMsgOutputExists);
+            return false;
+        }
+        if (!platform::removeFile(path_)) {
+            error("%s", kMsgCannotOverwrite);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TargetBase::Write(uint32_t, const void*) { return true; }
+
+bool TargetBase::Close() { return true; }
+
+bool TargetBase::OpenTag(IMetadataFile** tag) {
+    if (tag != nullptr) *tag = nullptr;
+    return false;
+}
+
+bool TargetBase::SetSource(IConvSource* source) {
+    if (source_ != nullptr) {
+        source_->Release();
+        source_ = nullptr;
+    }
+    if (source == nullptr) return false;
+    source->AddRef();
+    source_ = source;
+    return true;
+}
+
+bool TargetBase::EstimateSize(uint32_t, const WAVEFORMATEX*, uint32_t*) { return false; }
+
+bool TargetBase::SetFormat(const WAVEFORMATEX* format) {
+    if (format == nullptr) return false;
+    std::memcpy(&format_, format, sizeof(WAVEFORMATEX));
+    return true;
+}
+
+bool TargetBase::GetSettingsText(char* buffer, uint32_t capacity) {
+    if (buffer == nullptr || capacity == 0) return false;
+    copyTruncated("None", buffer, capacity);
+    return true;
+}
+
+bool TargetBase::SetOption(const char*, const char*, char* errorText) {
+    setOptionError(errorText, "");
+    return false;
+}
+
+void TargetBase::SetProgress(IConvProgress* progress) { progress_ = progress; }
+
+void copyTruncated(const std::string& text, char* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity == 0) return;
+    size_t n = std::min(text.size(), capacity - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+void setOptionError(char* errorText, const std::string& text) {
+    copyTruncated(text, errorText, TALLORY_MAX_PATH);
+}
+
+}  // namespace tallory::core

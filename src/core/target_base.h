@@ -1,0 +1,65 @@
+// The shared part of every target: output path, PCM format, attached source,
+// output preparation and reference counting.
+#ifndef TALLORY_CORE_TARGET_BASE_H
+#define TALLORY_CORE_TARGET_BASE_H
+
+#include <string>
+
+#include "tallory/conv.h"
+
+namespace tallory::core {
+
+inline constexpr const char* kMsgCannotCreateDirectory = "Cannot create directory: %s";
+inline constexpr const char* kMsgOutputExists = "Output file already exists";
+inline constexpr const char* kMsgCannotOverwrite = "Cannot overwrite output file";
+
+class TargetBase : public IConvTarget {
+public:
+    HRESULT QueryInterface(const IID& riid, void** object) override;
+    uint32_t AddRef() override;
+    uint32_t Release() override;
+
+    int GetFormatIndex() override;
+    bool SetPath(const char* path) override;
+    bool GetPath(char* buffer, int capacity) override;
+    // Prepares the output location; derived classes call it first.
+    bool Open() override;
+    bool Write(uint32_t byteCount, const void* data) override;
+    bool Close() override;
+    bool OpenTag(IMetadataFile** tag) override;
+    bool SetSource(IConvSource* source) override;
+    bool EstimateSize(uint32_t sourceBytes, const WAVEFORMATEX* sourceFormat, uint32_t* outputBytes) override;
+    bool SetFormat(const WAVEFORMATEX* format) override;
+    bool GetSettingsText(char* buffer, uint32_t capacity) override;
+    bool SetOption(const char* name, const char* value, char* errorText) override;
+    void SetProgress(IConvProgress* progress) override;
+
+    const std::string& path() const { return path_; }
+    IConvSource* source() const { return source_; }
+
+protected:
+    // classId is the class's own target identifier; it fixes the format index.
+    explicit TargetBase(const CLSID& classId);
+    virtual ~TargetBase();
+    virtual void* queryExtra(const IID& riid);
+    void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Field order as the contract gives it.
+    IConvProgress* progress_ = nullptr;
+    int formatIndex_ = -1;
+    std::string path_;
+    WAVEFORMATEX format_{};
+    IConvSource* source_ = nullptr;
+
+private:
+    uint32_t refCount_ = 0;
+};
+
+// Copies text into a caller's buffer of `capacity` bytes, cut to fit; nothing for a null buffer.
+void copyTruncated(const std::string& text, char* buffer, size_t capacity);
+// Writes an option refusal into a caller's error buffer (TALLORY_MAX_PATH bytes) when present.
+void setOptionError(char* errorText, const std::string& text);
+
+}  // namespace tallory::core
+
+#endif

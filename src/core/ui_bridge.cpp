@@ -1,0 +1,61 @@
+#include "core/ui_bridge.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace tallory::core::ui {
+
+namespace {
+std::mutex hooksMutex;
+TalloryUiHooks hooks{};  // all null: console behaviour
+
+TalloryUiHooks currentHooks() {
+    std::lock_guard<std::mutex> lock(hooksMutex);
+    return hooks;
+}
+}  // namespace
+
+void pumpMessages() {
+    TalloryUiHooks h = currentHooks();
+    if (h.pumpMessages != nullptr) h.pumpMessages();
+}
+
+int messageBox(HWND parent, const char* text, const char* caption, uint32_t style) {
+    TalloryUiHooks h = currentHooks();
+    if (h.messageBox != nullptr) return h.messageBox(parent, text, caption, style);
+    std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "Tallory", text != nullptr ? text : "");
+    switch (style & 0xF) {
+        case MB_OK: return IDOK;
+        case MB_YESNO: return IDNO;
+        default: return IDCANCEL;
+    }
+}
+
+bool showDialog(int dialogKind, HWND parent, void* context) {
+    TalloryUiHooks h = currentHooks();
+    return h.showDialog != nullptr && h.showDialog(dialogKind, parent, context);
+}
+
+IConvBatchProgress* createBatchProgress() {
+    TalloryUiHooks h = currentHooks();
+    return h.createBatchProgress != nullptr ? h.createBatchProgress() : nullptr;
+}
+
+bool hasUi() {
+    std::lock_guard<std::mutex> lock(hooksMutex);
+    return hooks.size != 0;
+}
+
+}  // namespace tallory::core::ui
+
+extern "C" TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* newHooks) {
+    using namespace tallory::core::ui;
+    std::lock_guard<std::mutex> lock(hooksMutex);
+    hooks = TalloryUiHooks{};
+    if (newHooks == nullptr) return;
+    // An older module may register a shorter record; take only what it has.
+    size_t n = newHooks->size < sizeof(TalloryUiHooks) ? newHooks->size : sizeof(TalloryUiHooks);
+    std::memcpy(&hooks, newHooks, n);
+    hooks.size = static_cast<uint32_t>(n);
+}

@@ -1,0 +1,56 @@
+#include "platform/files/file_system.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tallory::platform {
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool createDirectories(const std::string& path) {
+    if (path.empty()) return false;
+    // Walk component by component so that the outermost missing level is made first.
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        std::string prefix = path.substr(0, pos);
+        if (prefix.empty() || prefix.back() == '/' || isDirectory(prefix)) continue;
+        if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    }
+    return isDirectory(path);
+}
+
+bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string directoryOf(std::string_view path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) return {};
+    if (slash == 0) return "/";
+    return std::string(path.substr(0, slash));
+}
+
+std::string fileNameOf(std::string_view path) {
+    size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string lastSystemError() { return std::strerror(errno); }
+
+}  // namespace tallory::platform

@@ -1,0 +1,29 @@
+// The subcommands of the command-line front end. Each adds itself to the app
+// and returns the code to exit with when it ran.
+#ifndef TALLORY_TOOLS_COMMANDS_H
+#define TALLORY_TOOLS_COMMANDS_H
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <string>
+
+namespace tallory::cli {
+
+// Exit codes: success, a failed operation, a usage error.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Set by the subcommand that ran.
+using CommandAction = std::function<int()>;
+
+void addFormatsCommand(CLI::App& app, CommandAction& action);
+void addSettingsCommand(CLI::App& app, CommandAction& action);
+
+// Prints "tallory: message" on standard error and returns kExitFailed.
+int fail(const std::string& message);
+
+}  // namespace tallory::cli
+
+#endif
