@@ -1,9 +1,10 @@
 # make       optimised build into build/
 # make test  installs missing Debian packages, builds with sanitizers into build-asan/, runs every test
 # make demo  builds and runs the demonstration on a generated sample
+# make fuzz  builds the fuzz targets with clang/libFuzzer and runs each for FUZZ_SECONDS
 JOBS ?= $(shell nproc)
 
-.PHONY: all build test deps demo clean
+.PHONY: all build test deps demo fuzz clean
 
 all: build
 
@@ -25,6 +26,14 @@ test: deps build-asan/build.ninja
 
 demo: deps build
 	./scripts/demo.sh build
+
+# libFuzzer builds of every fuzz target, each run for FUZZ_SECONDS on its corpus.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTALLORY_FUZZ=ON -DTALLORY_SANITIZE=ON -DTALLORY_BUILD_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	./scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build build-asan
