@@ -6,6 +6,7 @@
 #include "tallory/guids.h"
 #include "tallory/conv.h"
 #include "tallory/formats.h"
+#include "tallory/convert.h"
 #include "tallory/settings.h"
 #include "tallory/library.h"
 #include "tallory/ui_bridge.h"
