@@ -10,5 +10,6 @@
 #include "tallory/settings.h"
 #include "tallory/library.h"
 #include "tallory/ui_bridge.h"
+#include "tallory/metadata.h"
 
 #endif
