@@ -9,5 +9,6 @@
 #include "tallory/settings.h"
 #include "tallory/library.h"
 #include "tallory/ui_bridge.h"
+#include "tallory/codecs.h"
 
 #endif

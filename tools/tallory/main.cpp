@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
     CommandAction action;
     addFormatsCommand(app, action);
     addSettingsCommand(app, action);
+    addCodecsCommand(app, action);
+    addInfoCommand(app, action);
 
     try {
         app.parse(argc, argv);
