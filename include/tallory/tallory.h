@@ -11,5 +11,6 @@
 #include "tallory/library.h"
 #include "tallory/ui_bridge.h"
 #include "tallory/metadata.h"
+#include "tallory/codecs.h"
 
 #endif

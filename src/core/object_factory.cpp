@@ -6,6 +6,10 @@
 #include "core/target_base.h"
 #include "core/ui_bridge.h"
 #include "core/wma_source_info.h"
+#include "formats/aiff/aiff_source.h"
+#include "formats/aiff/aiff_target.h"
+#include "formats/wav/wav_source.h"
+#include "formats/wav/wav_target.h"
 #include "tallory/formats.h"
 #include "tallory/guids.h"
 
@@ -17,13 +21,13 @@ namespace {
 constexpr ClassDescriptor kClasses[] = {
     {&CLSID_Mp3WmaSource, nullptr, 0},
     {&CLSID_CDTrackSource, nullptr, 0},
-    {&CLSID_WavSource, nullptr, 0},
-    {&CLSID_AiffSource, nullptr, 0},
+    {&CLSID_WavSource, formats::wav::createWavSource, 0},
+    {&CLSID_AiffSource, formats::aiff::createAiffSource, 0},
     {&CLSID_TwinVQSource, nullptr, 0},
     {&CLSID_OggSource, nullptr, 0},
-    {&CLSID_AiffTarget, nullptr, 0},
+    {&CLSID_AiffTarget, formats::aiff::createAiffTarget, 0},
     {&CLSID_OggTarget, nullptr, 0},
-    {&CLSID_WavTarget, nullptr, TALLORY_DIALOG_WAVE_SETTINGS},
+    {&CLSID_WavTarget, formats::wav::createWavTarget, TALLORY_DIALOG_WAVE_SETTINGS},
     {&CLSID_Mp3Target, nullptr, TALLORY_DIALOG_MP3_SETTINGS},
     {&CLSID_WmaTarget, nullptr, TALLORY_DIALOG_WMA_SETTINGS},
 };

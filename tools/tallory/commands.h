@@ -21,6 +21,8 @@ using CommandAction = std::function<int()>;
 void addFormatsCommand(CLI::App& app, CommandAction& action);
 void addSettingsCommand(CLI::App& app, CommandAction& action);
 void addConvertCommand(CLI::App& app, CommandAction& action);
+void addCodecsCommand(CLI::App& app, CommandAction& action);
+void addInfoCommand(CLI::App& app, CommandAction& action);
 
 // Prints "tallory: message" on standard error and returns kExitFailed.
 int fail(const std::string& message);

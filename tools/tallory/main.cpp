@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
     addFormatsCommand(app, action);
     addSettingsCommand(app, action);
     addConvertCommand(app, action);
+    addCodecsCommand(app, action);
+    addInfoCommand(app, action);
 
     try {
         app.parse(argc, argv);
