@@ -6,6 +6,8 @@
 #include "core/target_base.h"
 #include "core/ui_bridge.h"
 #include "core/wma_source_info.h"
+#include "formats/ogg/ogg_source.h"
+#include "formats/ogg/ogg_target.h"
 #include "tallory/formats.h"
 #include "tallory/guids.h"
 
@@ -20,9 +22,9 @@ constexpr ClassDescriptor kClasses[] = {
     {&CLSID_WavSource, nullptr, 0},
     {&CLSID_AiffSource, nullptr, 0},
     {&CLSID_TwinVQSource, nullptr, 0},
-    {&CLSID_OggSource, nullptr, 0},
+    {&CLSID_OggSource, formats::ogg::OggSource::create, 0},
     {&CLSID_AiffTarget, nullptr, 0},
-    {&CLSID_OggTarget, nullptr, 0},
+    {&CLSID_OggTarget, formats::ogg::OggTarget::create, 0},
     {&CLSID_WavTarget, nullptr, TALLORY_DIALOG_WAVE_SETTINGS},
     {&CLSID_Mp3Target, nullptr, TALLORY_DIALOG_MP3_SETTINGS},
     {&CLSID_WmaTarget, nullptr, TALLORY_DIALOG_WMA_SETTINGS},
