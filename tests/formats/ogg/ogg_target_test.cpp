@@ -107,6 +107,44 @@ TEST(OggTarget, SixChannelsKeepTheirSpeakers) {
     for (size_t c = 0; c < 6; ++c) EXPECT_NEAR(rmsDb(decoded, 6, c), rmsDb(pcm, 6, c), 2.0) << "channel " << c;
 }
 
+TEST(OggTarget, MoreThanEightChannelsAreAllEncoded) {
+    const std::string out = scratch() + "/ten.ogg";
+    std::vector<double> amplitudes, frequencies;
+    for (int c = 0; c < 10; ++c) {
+        amplitudes.push_back(0.05 * (c + 1));
+        frequencies.push_back(150.0 + 50 * c);
+    }
+    auto pcm = sines(kRate / 2, kRate, amplitudes, frequencies);
+    EncodeResult r;
+    encode(r, out, pcmFormat(10, kRate, 16), bytesOf(pcm));
+    ASSERT_TRUE(r.opened && r.written && r.closed) << r.progress.lastText();
+    EXPECT_EQ(probe(out, "channels"), "10");
+    // Beyond eight channels Vorbis has no layout: the order is kept as it came.
+    auto decoded = oggdecRaw(out);
+    ASSERT_EQ(decoded.size(), pcm.size());
+    for (size_t c = 0; c < 10; ++c) EXPECT_NEAR(rmsDb(decoded, 10, c), rmsDb(pcm, 10, c), 1.0) << "channel " << c;
+}
+
+// Every stream gets its own serial number, read from the page headers (bytes 14 to 17).
+TEST(OggTarget, EachStreamHasItsOwnSerialNumber) {
+    const std::string dir = scratch();
+    auto pcm = bytesOf(sines(2000, 8000, {0.3}, {300}));
+    std::vector<std::vector<uint8_t>> serials;
+    for (int i = 0; i < 3; ++i) {
+        const std::string out = dir + "/s" + std::to_string(i) + ".ogg";
+        EncodeResult r;
+        encode(r, out, pcmFormat(1, 8000, 16), pcm);
+        ASSERT_TRUE(r.closed);
+        auto bytes = readFile(out);
+        ASSERT_GT(bytes.size(), 18u);
+        ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "OggS");
+        serials.emplace_back(bytes.begin() + 14, bytes.begin() + 18);
+    }
+    EXPECT_NE(serials[0], serials[1]);
+    EXPECT_NE(serials[1], serials[2]);
+    EXPECT_NE(serials[0], serials[2]);
+}
+
 // Average bitrate mode writes the nominal, upper and lower rates into the
 // stream header; ogginfo reads them back.
 TEST(OggTarget, AverageBitrateModeAndLimits) {
