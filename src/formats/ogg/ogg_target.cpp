@@ -301,7 +301,8 @@ bool OggTarget::Close() {
 bool OggTarget::EstimateSize(uint32_t sourceBytes, const WAVEFORMATEX* sourceFormat, uint32_t* outputBytes) {
     if (settings_.qualityMode != 0) return false;
     if (sourceFormat == nullptr || outputBytes == nullptr || sourceFormat->nAvgBytesPerSec == 0) return false;
-    double bytes = static_cast<double>(sourceBytes) / sourceFormat->nAvgBytesPerSec * settings_.averageKbps * 1000.0 / 8.0;
+    double bytes = static_cast<double>(sourceBytes) / sourceFormat->nAvgBytesPerSec * settings_.averageKbps * 1000.0 /
+                   8.0;
     if (!(bytes > 0)) bytes = 0;
     if (bytes > 4294967295.0) bytes = 4294967295.0;
     *outputBytes = static_cast<uint32_t>(bytes);
@@ -324,15 +325,22 @@ bool OggTarget::ShowSettings(HWND parent, IConvTarget** others) {
 }
 
 bool OggTarget::GetSettingsText(char* buffer, uint32_t capacity) {
-    char text[128];
+    char part[64];
+    std::string text;
     if (settings_.qualityMode != 0) {
-        std::snprintf(text, sizeof text, "VBR Quality %d%%", settings_.quality);
+        std::snprintf(part, sizeof part, "VBR Quality %d%%", settings_.quality);
+        text = part;
     } else {
-        int n = std::snprintf(text, sizeof text, "ABR %d kbps", settings_.averageKbps);
+        std::snprintf(part, sizeof part, "ABR %d kbps", settings_.averageKbps);
+        text = part;
         if (settings_.useMinimum != 0) {
-            n += std::snprintf(text + n, sizeof text - n, "; Min. %d kbps", settings_.minimumKbps);
+            std::snprintf(part, sizeof part, "; Min. %d kbps", settings_.minimumKbps);
+            text += part;
         }
-        if (settings_.useMaximum != 0) std::snprintf(text + n, sizeof text - n, "; Max. %d kbps", settings_.maximumKbps);
+        if (settings_.useMaximum != 0) {
+            std::snprintf(part, sizeof part, "; Max. %d kbps", settings_.maximumKbps);
+            text += part;
+        }
     }
     core::copyTruncated(text, buffer, capacity);
     return true;

@@ -3,6 +3,11 @@
 // settings text and size estimate; refusals.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "formats/ogg/ogg_settings.h"
@@ -173,7 +178,7 @@ TEST(OggTarget, AverageBitrateModeAndLimits) {
     EncodeResult refused;
     encode(refused, dir + "/refused.ogg", f, pcm, {{"bitrate", "1000"}});
     EXPECT_FALSE(refused.opened);
-    EXPECT_EQ(refused.progress.lastText().rfind("Encoding setup failed (error -", 0), 0u) << refused.progress.lastText();
+    EXPECT_EQ(refused.progress.lastText(), "Encoding setup failed (error -130)\n");  // OV_EIMPL
     EXPECT_FALSE(tallory::platform::pathExists(dir + "/refused.ogg"));
 }
 
@@ -232,6 +237,31 @@ TEST(OggTarget, OverwriteRuleAndUnwritableOutput) {
     encode(blocked, dir + "/taken.ogg", pcmFormat(1, kRate, 16), pcm);
     EXPECT_FALSE(blocked.opened);
     EXPECT_FALSE(blocked.progress.messages.empty());
+}
+
+// A file-size limit makes the writes fail part-way, as a full disk would. The
+// encoding runs in a child process so that the limit stays there.
+TEST(OggTarget, FailedWritesAreReported) {
+    const std::string out = scratch() + "/limited.ogg";
+    auto pcm = bytesOf(whiteNoise(kRate * 2 * 5, 0.5));
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{16384, 16384};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        EncodeResult r;
+        encode(r, out, pcmFormat(2, kRate, 16), pcm);
+        bool reported = !r.progress.messages.empty() &&
+                        r.progress.messages[0].text.rfind("Failed to write output file (error #", 0) == 0 &&
+                        r.progress.messages[0].kinds == "e";
+        ::_exit(r.opened && !r.written && !r.closed && reported ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_LE(readFile(out).size(), 16384u);
 }
 
 TEST(OggTarget, OptionsSettingsTextAndEstimate) {
