@@ -10,6 +10,8 @@
 #include "formats/aiff/aiff_target.h"
 #include "formats/wav/wav_source.h"
 #include "formats/wav/wav_target.h"
+#include "formats/ogg/ogg_source.h"
+#include "formats/ogg/ogg_target.h"
 #include "tallory/formats.h"
 #include "tallory/guids.h"
 
@@ -24,9 +26,9 @@ constexpr ClassDescriptor kClasses[] = {
     {&CLSID_WavSource, formats::wav::createWavSource, 0},
     {&CLSID_AiffSource, formats::aiff::createAiffSource, 0},
     {&CLSID_TwinVQSource, nullptr, 0},
-    {&CLSID_OggSource, nullptr, 0},
+    {&CLSID_OggSource, formats::ogg::OggSource::create, 0},
     {&CLSID_AiffTarget, formats::aiff::createAiffTarget, 0},
-    {&CLSID_OggTarget, nullptr, 0},
+    {&CLSID_OggTarget, formats::ogg::OggTarget::create, 0},
     {&CLSID_WavTarget, formats::wav::createWavTarget, TALLORY_DIALOG_WAVE_SETTINGS},
     {&CLSID_Mp3Target, nullptr, TALLORY_DIALOG_MP3_SETTINGS},
     {&CLSID_WmaTarget, nullptr, TALLORY_DIALOG_WMA_SETTINGS},
