@@ -6,6 +6,8 @@
 #include "core/target_base.h"
 #include "core/ui_bridge.h"
 #include "core/wma_source_info.h"
+#include "formats/wm/wm_reader_source.h"
+#include "formats/wm/wma_target.h"
 #include "tallory/formats.h"
 #include "tallory/guids.h"
 
@@ -15,7 +17,7 @@ namespace {
 
 // Table order is the order in which classes are tried.
 constexpr ClassDescriptor kClasses[] = {
-    {&CLSID_Mp3WmaSource, nullptr, 0},
+    {&CLSID_Mp3WmaSource, formats::wm::createWmReaderSource, 0},
     {&CLSID_CDTrackSource, nullptr, 0},
     {&CLSID_WavSource, nullptr, 0},
     {&CLSID_AiffSource, nullptr, 0},
@@ -25,7 +27,7 @@ constexpr ClassDescriptor kClasses[] = {
     {&CLSID_OggTarget, nullptr, 0},
     {&CLSID_WavTarget, nullptr, TALLORY_DIALOG_WAVE_SETTINGS},
     {&CLSID_Mp3Target, nullptr, TALLORY_DIALOG_MP3_SETTINGS},
-    {&CLSID_WmaTarget, nullptr, TALLORY_DIALOG_WMA_SETTINGS},
+    {&CLSID_WmaTarget, formats::wm::createWmaTarget, TALLORY_DIALOG_WMA_SETTINGS},
 };
 
 // The built target class of a registry row that has a default-settings dialog.

@@ -154,13 +154,14 @@ struct MediaWriter::State {
     AVStream* stream = nullptr;
     std::string path;
     int64_t nextPts = 0;
+    bool begun = false;  // header written, samples accepted
     std::vector<int32_t> widened;  // 24-bit input as 32-bit samples
 };
 
 MediaWriter::MediaWriter() = default;
 MediaWriter::~MediaWriter() { abandon(); }
 
-bool MediaWriter::writing() const { return state_ && state_->output; }
+bool MediaWriter::writing() const { return state_ && state_->output && state_->begun; }
 
 MediaStatus MediaWriter::setProfile(int codec, const WmaFormat& format) {
     abandon();
@@ -202,9 +203,10 @@ MediaStatus MediaWriter::setInput(const PcmInput& in) {
     return MediaStatus::ok();
 }
 
-MediaStatus MediaWriter::begin(const std::string& path) {
+MediaStatus MediaWriter::setOutputFilename(const std::string& path) {
     if (!state_ || !state_->swr) return {E_UNEXPECTED, "no profile or input is set"};
     State& st = *state_;
+    st.output.reset();
     AVFormatContext* raw = nullptr;
     int err = avformat_alloc_output_context2(&raw, nullptr, "asf", path.c_str());
     if (err < 0) return fromAvError(err);
@@ -220,7 +222,13 @@ MediaStatus MediaWriter::begin(const std::string& path) {
         return fromAvError(err);
     }
     st.path = path;
-    err = avformat_write_header(raw, nullptr);
+    return MediaStatus::ok();
+}
+
+MediaStatus MediaWriter::beginWriting() {
+    if (!state_ || !state_->output) return {E_UNEXPECTED, "no output file is set"};
+    State& st = *state_;
+    int err = avformat_write_header(st.output.get(), nullptr);
     if (err < 0) {
         MediaStatus s = fromAvError(err);
         abandon();
@@ -235,6 +243,7 @@ MediaStatus MediaWriter::begin(const std::string& path) {
         return fromAvError(AVERROR(ENOMEM));
     }
     st.nextPts = 0;
+    st.begun = true;
     return MediaStatus::ok();
 }
 

@@ -47,8 +47,10 @@ public:
     // can be converted to it; nothing is created yet.
     MediaStatus setProfile(int codec, const WmaFormat& format);
     MediaStatus setInput(const PcmInput& input);
-    // Creates the file and writes the header.
-    MediaStatus begin(const std::string& path);
+    // Creates the output file.
+    MediaStatus setOutputFilename(const std::string& path);
+    // Writes the header; samples may follow.
+    MediaStatus beginWriting();
     // Encodes whole PCM frames of the input format.
     MediaStatus write(const uint8_t* pcm, size_t bytes);
     // Codes what is left and finishes the file. The writer is closed afterwards
