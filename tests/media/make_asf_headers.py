@@ -109,6 +109,7 @@ def files():
         v[0], header_ext(metadata(METADATA, record("WM/Name", 0, u16s("x"), stream=4000))))
     yield "extension_size_beyond_object.asf", header(v[0], header_ext(metadata(METADATA), data_size=0x7FFFFFFF))
     yield "two_header_extensions.asf", header(v[0], header_ext(), header_ext())
+    yield "two_content_descriptions.asf", header(v[0], content("One"), content("Two"))
     yield "not_an_asf_file.asf", b"RIFF" + bytes(60)
 
 

@@ -150,6 +150,14 @@ std::u16string utf16(std::span<const uint8_t> b) {
     return s;
 }
 
+// Names are rendered with a 16-bit byte count that includes the terminator.
+constexpr size_t kMaxNameChars = 0x7FFE;
+
+MediaStatus checkName(const std::u16string& name, const char* what, uint32_t index) {
+    if (name.size() <= kMaxNameChars) return MediaStatus::ok();
+    return bad("%s %u has a name of %zu characters; at most 32766 fit", what, index, name.size());
+}
+
 // A stored value in the runtime's form: strings terminated, Bool widened to 4 bytes.
 MediaStatus takeValue(AttributeType type, std::span<const uint8_t> raw, const std::u16string& name,
                       std::vector<uint8_t>* value) {
@@ -218,6 +226,7 @@ MediaStatus parseExtendedContent(std::span<const uint8_t> body, std::vector<Attr
         a.name = utf16(name);
         a.type = kDiskTypes[type];
         a.home = AttributeHomeKind::ExtendedContent;
+        if (MediaStatus s = checkName(a.name, "Extended Content Description descriptor", i + 1); !s) return s;
         if (MediaStatus s = takeValue(a.type, raw, a.name, &a.value); !s) return s;
         attrs->push_back(std::move(a));
     }
@@ -249,10 +258,17 @@ MediaStatus parseMetadata(std::span<const uint8_t> body, AttributeHomeKind home,
         a.name = utf16(name);
         a.type = kDiskTypes[type];
         a.home = home;
+        if (MediaStatus s = checkName(a.name, what, i + 1); !s) return s;
         if (MediaStatus s = takeValue(a.type, raw, a.name, &a.value); !s) return s;
         attrs->push_back(std::move(a));
     }
     return MediaStatus::ok();
+}
+
+// The attribute objects: two at the top level, two inside the Header Extension.
+bool isHolder(const GUID& id, bool inExtension) {
+    return inExtension ? (id == kMetadata || id == kMetadataLibrary)
+                       : (id == kContentDescription || id == kExtendedContent);
 }
 
 // Splits a run of objects; holders are parsed into attributes and kept as markers.
@@ -273,7 +289,13 @@ MediaStatus parseObjects(std::span<const uint8_t> bytes, uint32_t declared, bool
         ++n;
         AsfObject marker{id, {}};
         MediaStatus s;
-        if (id == kPadding) continue;  // every flush writes a new file, so padding serves nothing
+        if (id == kPadding) continue;
+        if (isHolder(id, inExtension)) {
+            // One of each: a second one would be merged into the first and reorder the attributes.
+            for (const AsfObject& o : inExtension ? h->extensionObjects : h->objects) {
+                if (o.id == id) return bad("object %u at byte %zu repeats an attribute object", n, at);
+            }
+        }  // every flush writes a new file, so padding serves nothing
         if (id == kContentDescription && !inExtension) {
             s = parseContentDescription(body, &h->attributes);
         } else if (id == kExtendedContent && !inExtension) {
@@ -315,8 +337,15 @@ MediaStatus parseObjects(std::span<const uint8_t> bytes, uint32_t declared, bool
     return MediaStatus::ok();
 }
 
-bool isHolder(const GUID& id) {
-    return id == kContentDescription || id == kExtendedContent || id == kMetadata || id == kMetadataLibrary;
+// Where an attribute is written: a value grown past what its object's 16-bit
+// counts hold moves to the Metadata Library object.
+AttributeHomeKind writtenHome(const Attribute& a) {
+    bool small = a.home == AttributeHomeKind::ContentDescription || a.home == AttributeHomeKind::ExtendedContent;
+    if (small && (a.value.size() > 0xFFFF || a.type == AttributeType::Guid)) return AttributeHomeKind::MetadataLibrary;
+    if (a.home == AttributeHomeKind::ContentDescription && a.type != AttributeType::String) {
+        return AttributeHomeKind::ExtendedContent;
+    }
+    return a.home;
 }
 
 MediaStatus renderHolder(const AsfHeader& h, const GUID& id, Writer& w) {
@@ -326,7 +355,7 @@ MediaStatus renderHolder(const AsfHeader& h, const GUID& id, Writer& w) {
                                                        : AttributeHomeKind::MetadataLibrary;
     std::vector<const Attribute*> mine;
     for (const Attribute& a : h.attributes) {
-        if (a.home == home) mine.push_back(&a);
+        if (writtenHome(a) == home) mine.push_back(&a);
     }
     if (mine.empty()) return MediaStatus::ok();
     if (mine.size() > 0xFFFF) return bad("%zu attributes do not fit one header object", mine.size());
@@ -457,7 +486,8 @@ MediaStatus renderAsfHeader(const AsfHeader& h, uint64_t bytesAfterHeader, std::
     };
     bool needExtension = false;
     for (const Attribute& a : h.attributes) {
-        if (a.home == AttributeHomeKind::Metadata || a.home == AttributeHomeKind::MetadataLibrary) needExtension = true;
+        AttributeHomeKind home = writtenHome(a);
+        if (home == AttributeHomeKind::Metadata || home == AttributeHomeKind::MetadataLibrary) needExtension = true;
     }
     auto renderExtension = [&]() -> MediaStatus {
         size_t at = w.begin(kHeaderExtension);
@@ -467,7 +497,7 @@ MediaStatus renderAsfHeader(const AsfHeader& h, uint64_t bytesAfterHeader, std::
         w.u32(0);
         size_t dataStart = out->size();
         for (const AsfObject& o : h.extensionObjects) {
-            if (isHolder(o.id)) {
+            if (isHolder(o.id, true)) {
                 if (placed[holderSlot(o.id)]) continue;
                 placed[holderSlot(o.id)] = true;
                 if (MediaStatus s = renderHolder(h, o.id, w); !s) return s;
@@ -492,7 +522,7 @@ MediaStatus renderAsfHeader(const AsfHeader& h, uint64_t bytesAfterHeader, std::
     for (const AsfObject& o : h.objects) {
         if (o.id == kHeaderExtension) {
             if (MediaStatus s = renderExtension(); !s) return s;
-        } else if (isHolder(o.id)) {
+        } else if (isHolder(o.id, false)) {
             if (placed[holderSlot(o.id)]) continue;
             placed[holderSlot(o.id)] = true;
             if (MediaStatus s = renderHolder(h, o.id, w); !s) return s;
