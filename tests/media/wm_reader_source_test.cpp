@@ -235,6 +235,13 @@ TEST(WmReaderSource, CodecInformationOfAWindowsMediaFile) {
     EXPECT_STREQ(codec, "Windows Media Audio V7 or V8");
     EXPECT_STREQ(line, "128 kbps; 44 kHz; stereo");
 
+    std::string v1 = dir + "/v1.wma";
+    run("ffmpeg -nostdin -y -loglevel error -i '" + wav + "' -ac 1 -ar 22050 -c:a wmav1 -b:a 32k '" + v1 + "'");
+    s->SetPath(v1.c_str());
+    EXPECT_EQ(WMASourceGetInfo(s, codec, line), S_OK);
+    EXPECT_STREQ(codec, "Windows Media Audio V1");
+    EXPECT_STREQ(line, "32 kbps; 22 kHz; mono");
+
     // An MP3 has no Windows Media codec name: nothing is written, yet the call succeeds.
     std::string mp3 = dir + "/tone.mp3";
     run("lame --quiet '" + wav + "' '" + mp3 + "'");
