@@ -162,6 +162,7 @@ struct MediaWriter::State {
     int64_t nextPts = 0;
     bool begun = false;  // header written, samples accepted
     std::vector<int32_t> widened;  // 24-bit input as 32-bit samples
+    std::vector<uint8_t> partial;  // the start of a sample frame cut by the end of a block
 };
 
 MediaWriter::MediaWriter() = default;
@@ -297,7 +298,24 @@ MediaStatus MediaWriter::write(const uint8_t* pcm, size_t bytes) {
     if (!writing()) return {E_UNEXPECTED, "the writer has not begun"};
     State& st = *state_;
     size_t inBytes = static_cast<size_t>(st.input.bitsPerSample / 8) * st.input.channels;
+    // Blocks need not end on a sample frame: a cut frame is completed by the next block.
+    if (!st.partial.empty()) {
+        size_t take = std::min(inBytes - st.partial.size(), bytes);
+        st.partial.insert(st.partial.end(), pcm, pcm + take);
+        pcm += take;
+        bytes -= take;
+        if (st.partial.size() < inBytes) return MediaStatus::ok();
+        std::vector<uint8_t> whole;
+        whole.swap(st.partial);
+        if (MediaStatus s = writeFrames(whole.data(), 1); !s) return s;
+    }
     size_t count = bytes / inBytes;
+    st.partial.assign(pcm + count * inBytes, pcm + bytes);
+    return writeFrames(pcm, count);
+}
+
+MediaStatus MediaWriter::writeFrames(const uint8_t* pcm, size_t count) {
+    State& st = *state_;
     if (count == 0) return MediaStatus::ok();
     const uint8_t* in = pcm;
     if (st.input.bitsPerSample == 24) {

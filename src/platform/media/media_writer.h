@@ -51,7 +51,7 @@ public:
     MediaStatus setOutputFilename(const std::string& path);
     // Writes the header; samples may follow.
     MediaStatus beginWriting();
-    // Encodes whole PCM frames of the input format.
+    // Encodes PCM of the input format; a block may end inside a sample frame.
     MediaStatus write(const uint8_t* pcm, size_t bytes);
     // Codes what is left and finishes the file. The writer is closed afterwards
     // whatever the result.
@@ -61,6 +61,8 @@ public:
     bool writing() const;
 
 private:
+    MediaStatus writeFrames(const uint8_t* pcm, size_t count);
+
     struct State;
     std::unique_ptr<State> state_;
 };
