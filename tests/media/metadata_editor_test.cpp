@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -251,6 +252,21 @@ TEST(MetadataEditor, AFailedFlushLeavesTheOriginalWhole) {
     writeBytes(wma, other);
     EXPECT_FALSE(e.Flush());
     EXPECT_EQ(readBytes(wma), other);
+}
+
+TEST(MetadataEditor, AFlushThroughASymbolicLinkRewritesTheFileItNames) {
+    std::string dir = scratch();
+    std::string wma = makeWma(dir);
+    std::string link = dir + "/link.wma";
+    ASSERT_EQ(symlink("clip.wma", link.c_str()), 0);
+    MetadataEditor e;
+    ASSERT_TRUE(e.Open(link));
+    ASSERT_TRUE(e.SetAttribute(0, u"WM/Composer", AttributeType::String, stringValue(u"Someone")));
+    ASSERT_TRUE(e.Flush());
+    char target[64] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0) << "the link is still a link";
+    EXPECT_STREQ(target, "clip.wma");
+    EXPECT_EQ(mutagenLines(wma), std::vector<std::string>{"WM/Composer\tstring\t0\t0\tSomeone"});
 }
 
 TEST(MetadataEditor, HostileHeadersFailWithAReason) {

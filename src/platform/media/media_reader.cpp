@@ -127,8 +127,11 @@ MediaStatus MediaReader::run(int64_t startHns, const Deliver& deliver) {
     if (firstSample > 0 || st.ran) {
         int64_t target = origin + av_rescale_q(startHns > 0 ? startHns : 0, kHns, stream->time_base);
         int err = av_seek_frame(fmt, st.stream, target, AVSEEK_FLAG_BACKWARD);
-        if (err < 0 && firstSample == 0) err = avformat_seek_file(fmt, st.stream, INT64_MIN, origin, origin, 0);
-        if (err < 0 && firstSample > 0) return fromAvError(err);
+        // A file that cannot seek there is read from its start; the samples
+        // before the start time are dropped by their time below.
+        if (err < 0) err = avformat_seek_file(fmt, st.stream, INT64_MIN, origin, origin, 0);
+        if (err < 0) err = avio_seek(fmt->pb, 0, SEEK_SET) < 0 ? -1 : 0;
+        if (err < 0) return fromAvError(AVERROR(ESPIPE));
         avcodec_flush_buffers(codec);
         nextSample = -1;  // unknown until a frame tells
     }

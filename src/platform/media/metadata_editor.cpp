@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace tallory::platform::media {
@@ -233,9 +234,15 @@ MediaStatus MetadataEditor::Flush() {
     std::vector<uint8_t> header;
     if (MediaStatus s = renderAsfHeader(header_, rest, &header); !s) return s;
 
-    // The new file is made beside the original so that the rename stays on one file system.
-    std::string dir = path_.substr(0, path_.find_last_of('/') == std::string::npos ? 0 : path_.find_last_of('/') + 1);
-    std::string base = path_.substr(dir.size());
+    // The new file is made beside the original so that the rename stays on one
+    // file system; through a symbolic link that is beside the file it names.
+    std::string real = path_;
+    if (char* resolved = ::realpath(path_.c_str(), nullptr)) {
+        real = resolved;
+        std::free(resolved);
+    }
+    std::string dir = real.substr(0, real.find_last_of('/') == std::string::npos ? 0 : real.find_last_of('/') + 1);
+    std::string base = real.substr(dir.size());
     std::string temp = dir + "." + base + ".XXXXXX";
     Fd out(::mkstemp(temp.data()));
     if (out.get() < 0) return fromErrno(errno, "cannot create a temporary file in " + (dir.empty() ? "." : dir));
@@ -262,7 +269,7 @@ MediaStatus MetadataEditor::Flush() {
         ::unlink(temp.c_str());
         return fromErrno(err, "cannot write " + temp);
     }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
+    if (::rename(temp.c_str(), real.c_str()) != 0) {
         int err = errno;
         ::unlink(temp.c_str());
         return fromErrno(err, "cannot replace " + path_);
