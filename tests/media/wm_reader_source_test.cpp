@@ -221,7 +221,14 @@ TEST(WmReaderSource, FilesItCannotReadAreReportedWithTheLibrarysReason) {
     run("ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=d=1:s=64x48 -c:v wmv2 '" + video + "'");
     std::string garbage = dir + "/garbage.wma";
     writeBytes(garbage, std::vector<uint8_t>(5000, 0x5A));
+    // Names that look like other protocols are local files all the same.
+    std::string colon = dir + "/http:x.wma";
+    writeBytes(colon, std::vector<uint8_t>(64, 0));
     std::vector<Case> cases = {
+        {"http://127.0.0.1:9/x.mp3", {"Failed to open source file (error #80070002)\n", "No such file or directory\n"}},
+        {colon,
+         {"Failed to open source file (error #C00D0BBD)\n", "Invalid data found when processing input\n",
+          "See also: https://www.veshna.com/tallory/Q1010.php\n"}},
         {video, {"The Windows Media file does not contain audio\n"}},
         {dir + "/missing.wma", {"Failed to open source file (error #80070002)\n", "No such file or directory\n"}},
         {garbage,

@@ -64,8 +64,12 @@ void MediaReader::close() {
 MediaStatus MediaReader::open(const std::string& path) {
     close();
     auto st = std::make_unique<State>();
+    // A path is a local file: "http://..." or "a:b.mp3" must not reach a network or another protocol.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
     AVFormatContext* raw = nullptr;
-    int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    int err = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
     if (err < 0) return fromAvError(err);
     st->format.reset(raw);
     err = avformat_find_stream_info(raw, nullptr);

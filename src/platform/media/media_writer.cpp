@@ -223,7 +223,7 @@ MediaStatus MediaWriter::setOutputFilename(const std::string& path) {
     err = avcodec_parameters_from_context(st.stream->codecpar, st.codec.get());
     if (err < 0) return fromAvError(err);
     st.stream->time_base = st.codec->time_base;
-    err = avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE);
+    err = avio_open(&raw->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
     if (err < 0) {
         st.output.reset();
         return fromAvError(err);
