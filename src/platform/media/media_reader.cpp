@@ -72,8 +72,10 @@ MediaStatus MediaReader::open(const std::string& path) {
     av_dict_free(&options);
     if (err < 0) return fromAvError(err);
     st->format.reset(raw);
+    // Some files keep a stream's details from this probe and still decode, as
+    // FFmpeg's own tools find; only a file without streams is given up here.
     err = avformat_find_stream_info(raw, nullptr);
-    if (err < 0) return fromAvError(err);
+    if (err < 0 && raw->nb_streams == 0) return fromAvError(err);
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
             st->stream = static_cast<int>(i);
