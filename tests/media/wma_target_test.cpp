@@ -253,6 +253,27 @@ TEST(WmaTarget, TheStoredDefaultDecidesNewTargetsAndTheDefaultText) {
     PutProfileString("WMA9", nullptr, nullptr);
 }
 
+TEST(WmaTarget, ACancelledConversionStillEndsAReadableFile) {
+    std::string dir = scratch();
+    std::string wav = makeTone(dir, "in.wav", 1.0, 44100, 2);
+    std::vector<uint8_t> pcm = wavData(wav);
+    WAVEFORMATEX f{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    IConvTarget* t = newTarget();
+    RecordingProgress progress;
+    std::string out = dir + "/cancelled.wma";
+    t->SetPath(out.c_str());
+    t->SetFormat(&f);
+    t->SetProgress(&progress);
+    ASSERT_TRUE(t->Open());
+    ASSERT_TRUE(t->Write(static_cast<uint32_t>(pcm.size() / 2), pcm.data()));
+    EXPECT_EQ(static_cast<wm::WmaTarget*>(t)->time(), 5000000);
+    progress.cancelled = true;
+    EXPECT_TRUE(t->Close());
+    EXPECT_TRUE(progress.messages.empty());
+    t->Release();
+    EXPECT_NEAR(std::stod(probe(out, "format=duration")), 0.5, 0.2);
+}
+
 TEST(WmaTarget, WriteAndCloseWithoutOpenFailQuietly) {
     IConvTarget* t = newTarget();
     RecordingProgress progress;
