@@ -12,6 +12,8 @@
 #include "formats/wav/wav_target.h"
 #include "formats/ogg/ogg_source.h"
 #include "formats/ogg/ogg_target.h"
+#include "formats/wm/wm_reader_source.h"
+#include "formats/wm/wma_target.h"
 #include "tallory/formats.h"
 #include "tallory/guids.h"
 
@@ -21,7 +23,7 @@ namespace {
 
 // Table order is the order in which classes are tried.
 constexpr ClassDescriptor kClasses[] = {
-    {&CLSID_Mp3WmaSource, nullptr, 0},
+    {&CLSID_Mp3WmaSource, formats::wm::createWmReaderSource, 0},
     {&CLSID_CDTrackSource, nullptr, 0},
     {&CLSID_WavSource, formats::wav::createWavSource, 0},
     {&CLSID_AiffSource, formats::aiff::createAiffSource, 0},
@@ -31,7 +33,7 @@ constexpr ClassDescriptor kClasses[] = {
     {&CLSID_OggTarget, formats::ogg::OggTarget::create, 0},
     {&CLSID_WavTarget, formats::wav::createWavTarget, TALLORY_DIALOG_WAVE_SETTINGS},
     {&CLSID_Mp3Target, nullptr, TALLORY_DIALOG_MP3_SETTINGS},
-    {&CLSID_WmaTarget, nullptr, TALLORY_DIALOG_WMA_SETTINGS},
+    {&CLSID_WmaTarget, formats::wm::createWmaTarget, TALLORY_DIALOG_WMA_SETTINGS},
 };
 
 // The built target class of a registry row that has a default-settings dialog.
