@@ -85,7 +85,9 @@ TEST(WmaProfile, EachCodecListsFormatsItsEncoderAccepts) {
         for (size_t i = 0; i < formats.size(); ++i) {
             EXPECT_TRUE(seen.insert(formats[i].description).second) << formats[i].description;
             EXPECT_TRUE(formats[i].description.ends_with(" CBR"));
-            if (i > 0) EXPECT_LE(formats[i].bitRate, formats[i - 1].bitRate) << "highest bitrate first";
+            if (i > 0) {
+                EXPECT_LE(formats[i].bitRate, formats[i - 1].bitRate) << "highest bitrate first";
+            }
         }
         EXPECT_TRUE(seen.count("128 kbps, 44 kHz, stereo CBR"));
         EXPECT_TRUE(seen.count("32 kbps, 22 kHz, mono CBR"));
