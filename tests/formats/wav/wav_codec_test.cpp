@@ -131,6 +131,37 @@ TEST(WavCodec, FixedFormatsConvertPcm) {
     EXPECT_EQ(adpcm[32] | adpcm[33] << 8, 256);  // nBlockAlign of the fmt record
 }
 
+TEST(WavCodec, ResamplingIntoACodecKeepsTheLength) {
+    // 44.1 kHz stereo into GSM 6.10 at 8 kHz mono, and into GSM at 44.1 kHz: the
+    // resampler's tail and the last block come out at Close.
+    std::string dir = scratchDir();
+    WAVEFORMATEX f = pcmFormat(44100, 2, 16);
+    Bytes pcm = tone(f, 44100 / 2, 0.5);
+    struct {
+        const char* format;
+        const char* rate;
+    } cases[] = {{"8,000 Hz, Mono", "8000"}, {"44,100 Hz, Mono", "44100"}};
+    for (const auto& c : cases) {
+        std::string path = dir + "/gsm" + c.rate + ".wav";
+        RecordingProgress progress;
+        ASSERT_TRUE(writeThrough(
+            CLSID_WavTarget, path, f, pcm, 5000,
+            [&](IConvTarget* t) {
+                ASSERT_TRUE(t->SetOption("wave-codec", "GSM 6.10", nullptr));
+                ASSERT_TRUE(t->SetOption("wave-format", c.format, nullptr));
+            },
+            &progress))
+            << c.format << ": " << progress.lastText();
+        EXPECT_EQ(probe(path, "codec_name"), "gsm_ms") << c.format;
+        EXPECT_EQ(probe(path, "sample_rate"), c.rate) << c.format;
+        ReadResult r = readThrough(CLSID_WavSource, path);
+        ASSERT_TRUE(r.ran) << c.format;
+        double seconds = double(r.pcm.size()) / r.format.nAvgBytesPerSec;
+        EXPECT_GE(seconds, 0.5) << c.format;
+        EXPECT_LT(seconds, 0.5 + 2 * 320.0 / std::stod(c.rate)) << c.format;
+    }
+}
+
 TEST(WavCodec, FilesWrittenByFfmpegAreDecoded) {
     std::string dir = scratchDir();
     WAVEFORMATEX f = pcmFormat(8000, 1, 16);
