@@ -189,6 +189,17 @@ TEST(WavCodec, FilesWrittenByFfmpegAreDecoded) {
         EXPECT_LE(r.pcm.size(), reference.size() + 2 * 1152 * 2) << c.args;
         EXPECT_NEAR(double(r.length), double(reference.size()), reference.size() * 0.05 + 2400) << c.args;
     }
+    // An MPEG record that declares far too few or far too many bytes per second
+    // still decodes the whole file, whatever the blocks it is read in.
+    Bytes mp3 = readFile(dir + "/ff.wav");
+    ReadResult honest = readThrough(CLSID_WavSource, dir + "/ff.wav");
+    for (uint32_t avg : {1u, 4000000u}) {
+        for (int i = 0; i < 4; ++i) mp3[28 + i] = static_cast<uint8_t>(avg >> (8 * i));
+        writeFile(dir + "/lying.wav", mp3);
+        ReadResult r = readThrough(CLSID_WavSource, dir + "/lying.wav");
+        ASSERT_TRUE(r.ran) << avg;
+        EXPECT_TRUE(r.pcm == honest.pcm) << avg;
+    }
 }
 
 TEST(WavCodec, StreamsAcrossTheAcmInterface) {
