@@ -60,6 +60,7 @@ TEST_P(WavCodecRoundTrip, WrittenAndReadBack) {
     EXPECT_GE(byFfmpeg.size(), pcm.size());
     EXPECT_GE(ours.pcm.size(), pcm.size());
     EXPECT_LT(ours.pcm.size(), pcm.size() + 4096u * c.channels);
+    EXPECT_EQ(ours.length, ours.pcm.size()) << "the announced length is what is delivered";
     EXPECT_GT(snr16(pcm, byFfmpeg), c.minSnr) << "ffmpeg's decoding of our file";
     EXPECT_GT(snr16(pcm, bySox), c.minSnr) << "sox's decoding of our file";
     EXPECT_GT(snr16(pcm, ours.pcm), c.minSnr) << "our decoding of our file";
@@ -92,6 +93,31 @@ TEST(WavCodec, CarryOverOfABlockCodecIsFlushedAtClose) {
     ReadResult r = readThrough(CLSID_WavSource, dir + "/pieces.wav");
     EXPECT_EQ(r.pcm.size(), 8u * 1017 * 4);
     EXPECT_GT(snr16(pcm, r.pcm), 18);
+}
+
+TEST(WavCodec, StartTimeSkipsCompressedDataAtItsOwnRate) {
+    std::string path = scratchDir() + "/start.wav";
+    WAVEFORMATEX f = pcmFormat(11025, 1, 16);
+    Bytes pcm = tone(f, 11025 * 2);
+    ASSERT_TRUE(writeThrough(CLSID_WavTarget, path, f, pcm, 65536,
+                             [](IConvTarget* t) { ASSERT_TRUE(t->SetOption("wave-codec", "IMA ADPCM", nullptr)); }));
+    ReadResult whole = readThrough(CLSID_WavSource, path);
+    ReadResult late = readThrough(CLSID_WavSource, path, 1000);
+    ASSERT_TRUE(late.ran);
+    // 11025 Hz mono IMA: 256-byte blocks of 505 frames; one second is 21 whole blocks.
+    const size_t skipped = 21 * 505 * 2;
+    ASSERT_EQ(late.pcm.size(), whole.pcm.size() - skipped);
+    EXPECT_TRUE(std::equal(late.pcm.begin(), late.pcm.end(), whole.pcm.begin() + static_cast<long>(skipped)));
+
+    // A sink that refuses stops the run.
+    IConvSource* s = create<IConvSource>(CLSID_WavSource, IID_IConvSource);
+    s->SetPath(path.c_str());
+    ASSERT_TRUE(s->Open());
+    CollectingSink sink;
+    sink.refuseAfter = 1;
+    EXPECT_FALSE(s->Run(&sink));
+    EXPECT_EQ(sink.writes, 1u);
+    s->Release();
 }
 
 TEST(WavCodec, FixedFormatsConvertPcm) {
