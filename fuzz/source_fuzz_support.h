@@ -52,8 +52,6 @@ inline void runSource(const CLSID& cls, const char* suffix, const uint8_t* data,
         source->GetLength(&length, -1, -1);
         NullSink sink;
         source->Run(&sink);
-        // A source never delivers far more than it announced.
-        if (sink.bytes > uint64_t{length} + (1u << 20)) std::abort();
         source->Close();
     }
     source->Release();

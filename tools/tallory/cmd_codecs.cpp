@@ -19,7 +19,7 @@ int listCodecs() {
         std::printf("0x%04X  %-16s  %-11s  %u formats\n", info.formatTag, info.name, can.c_str(), info.formatCount);
         for (uint32_t f = 0; f < info.formatCount; ++f) {
             char text[128];
-            if (SUCCEEDED(TalloryGetCodecFormat(info.formatTag, f, nullptr, text, sizeof text))) {
+            if (SUCCEEDED(TalloryGetCodecFormat(info.formatTag, f, nullptr, nullptr, text, sizeof text))) {
                 std::printf("        %s\n", text);
             }
         }

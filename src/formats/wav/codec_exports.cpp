@@ -1,4 +1,5 @@
 // The codec table of the Wave classes, exported for front ends.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/acm/acm.h"
@@ -23,11 +24,19 @@ TALLORY_API HRESULT TalloryGetCodecAt(uint32_t index, TalloryCodecInfo* info) {
     return S_OK;
 }
 
-TALLORY_API HRESULT TalloryGetCodecFormat(uint16_t formatTag, uint32_t index, WAVEFORMATEX* format, char* text,
-                                          int capacity) {
+TALLORY_API HRESULT TalloryGetCodecFormat(uint16_t formatTag, uint32_t index, void* record, uint32_t* recordSize,
+                                          char* text, int capacity) {
     std::vector<acm::FormatDetails> list = acm::formats(formatTag);
     if (index >= list.size()) return E_INVALIDARG;
-    if (format != nullptr) *format = acm::header(list[index].format);
+    const acm::FormatBlob& blob = list[index].format;
+    if (recordSize != nullptr) {
+        uint32_t room = *recordSize;
+        *recordSize = static_cast<uint32_t>(blob.size());
+        if (record != nullptr) {
+            if (room < blob.size()) return E_FAIL;
+            std::memcpy(record, blob.data(), blob.size());
+        }
+    }
     if (text != nullptr && capacity > 0) {
         size_t n = std::min(list[index].text.size(), static_cast<size_t>(capacity - 1));
         std::memcpy(text, list[index].text.data(), n);

@@ -11,7 +11,7 @@ WavSettings WavSettings::loadDefaults() {
     WavSettings s;
     int size = core::settings::readInt(kSettingsSection, "WaveFormatExSize", 0);
     // A stored record must at least hold the fixed part and the extra bytes it announces.
-    if (size >= static_cast<int>(sizeof(WAVEFORMATEX)) && size <= static_cast<int>(acm::kMaxFormatSize) * 64) {
+    if (size >= static_cast<int>(sizeof(WAVEFORMATEX)) && size <= static_cast<int>(sizeof(WAVEFORMATEX)) + 0xFFFF) {
         acm::FormatBlob blob(static_cast<size_t>(size));
         uint32_t got = static_cast<uint32_t>(size);
         if (GetProfileBinary(kSettingsSection, "WaveFormatEx", blob.data(), &got) && got == blob.size() &&

@@ -212,9 +212,22 @@ bool WavSource::runCodec(IConvSink* sink) {
     if (!skipStart(file.nAvgBytesPerSec, file.nBlockAlign)) return false;
     std::vector<uint8_t> out(kBlockSize);
     std::vector<uint8_t> in;
+    bool full = false;  // the last block filled the buffer: the codec may hold more output
     for (;;) {
         bool last = dataRemaining_ == 0;
         uint32_t want = 0;
+        if (full && !last) {
+            // Hand out what the codec holds before reading more, so that it never piles up.
+            uint32_t consumed = 0, produced = 0;
+            acm::Result r = stream_->convert(nullptr, 0, out.data(), kBlockSize, true, consumed, produced);
+            if (r != acm::kOk) {
+                error(kMsgConvert, static_cast<int>(r));
+                return false;
+            }
+            if (produced > 0 && !sink->Write(out.data(), produced)) return false;
+            full = produced == kBlockSize;
+            continue;
+        }
         if (!last) {
             acm::Result r = stream_->size(kBlockSize, acm::SizeKind::destination, want);
             if (r != acm::kOk) {
@@ -247,6 +260,7 @@ bool WavSource::runCodec(IConvSink* sink) {
             return false;
         }
         if (produced > 0 && !sink->Write(out.data(), produced)) return false;
+        full = produced == kBlockSize;
         // After the last block the codec may still hold output: empty it.
         if (!blockAlign && produced == 0) return true;
     }

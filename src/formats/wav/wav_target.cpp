@@ -68,8 +68,12 @@ bool WavTarget::openFile() {
     acm::FormatBlob input = acm::makeBlob(format_);
     acm::FormatBlob output;
     if (active_.format.empty() && active_.formatTag == format_.wFormatTag) {
-        // Unchanged PCM: the 16-byte layout without cbSize when there are no extra bytes.
-        if (!writeBytes(&format_, format_.cbSize == 0 ? 16 : sizeof(WAVEFORMATEX))) return false;
+        // Unchanged PCM: the 16-byte layout without cbSize. Only the 18-byte record
+        // travels between objects, so extra bytes that cbSize might announce do not
+        // exist and are never written or announced.
+        WAVEFORMATEX body = format_;
+        body.cbSize = 0;
+        if (!writeBytes(&body, body.wFormatTag == WAVE_FORMAT_PCM ? 16 : sizeof(WAVEFORMATEX))) return false;
     } else {
         if (active_.format.empty()) {
             acm::Result r = acm::suggest(input, active_.formatTag, output);

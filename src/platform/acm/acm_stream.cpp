@@ -41,6 +41,8 @@ struct SwrFree {
 constexpr int kSampleCodecChunk = 4096;
 // Frames of slack for the resampler's delay when sizing buffers.
 constexpr uint64_t kResamplerSlack = 512;
+// Source bytes of a stream codec read at least per block (a few MPEG frames).
+constexpr uint64_t kMinStreamRead = 4096;
 // The longest MPEG audio frame in samples, for sizing.
 constexpr uint64_t kMpegFrameSamples = 1152;
 
@@ -238,7 +240,9 @@ Result Codec::size(uint32_t bytes, SizeKind kind, uint32_t& out) const {
             result = std::max<uint64_t>(in / sBlockFrames_, 1) * s_.nBlockAlign;
             break;
         case CodecKind::stream:
-            result = std::max<uint64_t>(in * s_.nAvgBytesPerSec / sRate, 1);
+            // Never less than a few frames' worth: a record declaring a tiny byte
+            // rate must not turn a file into millions of one-byte reads.
+            result = std::max<uint64_t>(in * s_.nAvgBytesPerSec / sRate, kMinStreamRead);
             break;
     }
     if (result == 0) return kNotPossible;

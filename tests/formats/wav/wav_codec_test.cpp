@@ -60,6 +60,7 @@ TEST_P(WavCodecRoundTrip, WrittenAndReadBack) {
     EXPECT_GE(byFfmpeg.size(), pcm.size());
     EXPECT_GE(ours.pcm.size(), pcm.size());
     EXPECT_LT(ours.pcm.size(), pcm.size() + 4096u * c.channels);
+    EXPECT_EQ(ours.length, ours.pcm.size()) << "the announced length is what is delivered";
     EXPECT_GT(snr16(pcm, byFfmpeg), c.minSnr) << "ffmpeg's decoding of our file";
     EXPECT_GT(snr16(pcm, bySox), c.minSnr) << "sox's decoding of our file";
     EXPECT_GT(snr16(pcm, ours.pcm), c.minSnr) << "our decoding of our file";
@@ -92,6 +93,31 @@ TEST(WavCodec, CarryOverOfABlockCodecIsFlushedAtClose) {
     ReadResult r = readThrough(CLSID_WavSource, dir + "/pieces.wav");
     EXPECT_EQ(r.pcm.size(), 8u * 1017 * 4);
     EXPECT_GT(snr16(pcm, r.pcm), 18);
+}
+
+TEST(WavCodec, StartTimeSkipsCompressedDataAtItsOwnRate) {
+    std::string path = scratchDir() + "/start.wav";
+    WAVEFORMATEX f = pcmFormat(11025, 1, 16);
+    Bytes pcm = tone(f, 11025 * 2);
+    ASSERT_TRUE(writeThrough(CLSID_WavTarget, path, f, pcm, 65536,
+                             [](IConvTarget* t) { ASSERT_TRUE(t->SetOption("wave-codec", "IMA ADPCM", nullptr)); }));
+    ReadResult whole = readThrough(CLSID_WavSource, path);
+    ReadResult late = readThrough(CLSID_WavSource, path, 1000);
+    ASSERT_TRUE(late.ran);
+    // 11025 Hz mono IMA: 256-byte blocks of 505 frames; one second is 21 whole blocks.
+    const size_t skipped = 21 * 505 * 2;
+    ASSERT_EQ(late.pcm.size(), whole.pcm.size() - skipped);
+    EXPECT_TRUE(std::equal(late.pcm.begin(), late.pcm.end(), whole.pcm.begin() + static_cast<long>(skipped)));
+
+    // A sink that refuses stops the run.
+    IConvSource* s = create<IConvSource>(CLSID_WavSource, IID_IConvSource);
+    s->SetPath(path.c_str());
+    ASSERT_TRUE(s->Open());
+    CollectingSink sink;
+    sink.refuseAfter = 1;
+    EXPECT_FALSE(s->Run(&sink));
+    EXPECT_EQ(sink.writes, 1u);
+    s->Release();
 }
 
 TEST(WavCodec, FixedFormatsConvertPcm) {
@@ -131,6 +157,37 @@ TEST(WavCodec, FixedFormatsConvertPcm) {
     EXPECT_EQ(adpcm[32] | adpcm[33] << 8, 256);  // nBlockAlign of the fmt record
 }
 
+TEST(WavCodec, ResamplingIntoACodecKeepsTheLength) {
+    // 44.1 kHz stereo into GSM 6.10 at 8 kHz mono, and into GSM at 44.1 kHz: the
+    // resampler's tail and the last block come out at Close.
+    std::string dir = scratchDir();
+    WAVEFORMATEX f = pcmFormat(44100, 2, 16);
+    Bytes pcm = tone(f, 44100 / 2, 0.5);
+    struct {
+        const char* format;
+        const char* rate;
+    } cases[] = {{"8,000 Hz, Mono", "8000"}, {"44,100 Hz, Mono", "44100"}};
+    for (const auto& c : cases) {
+        std::string path = dir + "/gsm" + c.rate + ".wav";
+        RecordingProgress progress;
+        ASSERT_TRUE(writeThrough(
+            CLSID_WavTarget, path, f, pcm, 5000,
+            [&](IConvTarget* t) {
+                ASSERT_TRUE(t->SetOption("wave-codec", "GSM 6.10", nullptr));
+                ASSERT_TRUE(t->SetOption("wave-format", c.format, nullptr));
+            },
+            &progress))
+            << c.format << ": " << progress.lastText();
+        EXPECT_EQ(probe(path, "codec_name"), "gsm_ms") << c.format;
+        EXPECT_EQ(probe(path, "sample_rate"), c.rate) << c.format;
+        ReadResult r = readThrough(CLSID_WavSource, path);
+        ASSERT_TRUE(r.ran) << c.format;
+        double seconds = double(r.pcm.size()) / r.format.nAvgBytesPerSec;
+        EXPECT_GE(seconds, 0.5) << c.format;
+        EXPECT_LT(seconds, 0.5 + 2 * 320.0 / std::stod(c.rate)) << c.format;
+    }
+}
+
 TEST(WavCodec, FilesWrittenByFfmpegAreDecoded) {
     std::string dir = scratchDir();
     WAVEFORMATEX f = pcmFormat(8000, 1, 16);
@@ -157,6 +214,17 @@ TEST(WavCodec, FilesWrittenByFfmpegAreDecoded) {
         EXPECT_GE(r.pcm.size() + 2 * 1152 * 2, reference.size()) << c.args;
         EXPECT_LE(r.pcm.size(), reference.size() + 2 * 1152 * 2) << c.args;
         EXPECT_NEAR(double(r.length), double(reference.size()), reference.size() * 0.05 + 2400) << c.args;
+    }
+    // An MPEG record that declares far too few or far too many bytes per second
+    // still decodes the whole file, whatever the blocks it is read in.
+    Bytes mp3 = readFile(dir + "/ff.wav");
+    ReadResult honest = readThrough(CLSID_WavSource, dir + "/ff.wav");
+    for (uint32_t avg : {1u, 4000000u}) {
+        for (int i = 0; i < 4; ++i) mp3[28 + i] = static_cast<uint8_t>(avg >> (8 * i));
+        writeFile(dir + "/lying.wav", mp3);
+        ReadResult r = readThrough(CLSID_WavSource, dir + "/lying.wav");
+        ASSERT_TRUE(r.ran) << avg;
+        EXPECT_TRUE(r.pcm == honest.pcm) << avg;
     }
 }
 

@@ -75,6 +75,17 @@ TEST(WavPcm, OddDataIsPaddedWithOneZero) {
     EXPECT_TRUE(readThrough(CLSID_WavSource, path).pcm == pcm);
 }
 
+TEST(WavPcm, ExtraBytesAnnouncedByTheInputAreNotWritten) {
+    std::string path = scratchDir() + "/cb.wav";
+    WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+    f.cbSize = 22;  // nothing follows the 18 bytes that objects exchange
+    Bytes pcm = tone(f, 100);
+    ASSERT_TRUE(writeThrough(CLSID_WavTarget, path, f, pcm));
+    Bytes file = readFile(path);
+    EXPECT_EQ(le32(file, 16), 16u);
+    EXPECT_EQ(probe(path, "codec_name"), "pcm_s16le");
+}
+
 TEST(WavPcm, ChunkOrderAndRepeatedChunks) {
     std::string dir = scratchDir();
     WAVEFORMATEX f = pcmFormat(22050, 2, 16), other = pcmFormat(8000, 1, 8);
@@ -152,8 +163,8 @@ TEST(WavPcm, TruncatedDataEndsCleanly) {
     WAVEFORMATEX f = pcmFormat(8000, 2, 16);
     Bytes pcm = tone(f, 1000);
     Bytes file = RiffBuilder().fmt(f).chunk("data", pcm).bytes();
-    file.erase(file.end() - 1001, file.end());  // cut inside a sample frame, as a broken download is
-    writeFile(path, file);
+    // Cut inside a sample frame, as a broken download is.
+    writeFile(path, Bytes(file.begin(), file.begin() + static_cast<long>(file.size()) - 1001));
     ReadResult r = readThrough(CLSID_WavSource, path);
     ASSERT_TRUE(r.opened) << r.lastError();
     EXPECT_TRUE(r.ran);

@@ -5,6 +5,7 @@
 #include "audio_test_util.h"
 #include "core/settings_store.h"
 #include "platform/acm/acm.h"
+#include "tallory/codecs.h"
 #include "tallory/settings.h"
 
 namespace {
@@ -111,6 +112,35 @@ TEST(WavCodecTable, NamesAndTextsAreStable) {
         }
     }
     EXPECT_EQ(acm::formatText(acm::makeBlob(pcmFormat(44100, 2, 16))), "44,100 Hz, 16 Bit, Stereo");
+
+    // From a compressed format only PCM is reachable; from PCM every written codec.
+    acm::FormatBlob adpcm = acm::formats(acm::kTagMsAdpcm).front().format;
+    acm::FormatBlob pcm = acm::makeBlob(pcmFormat(22050, 2, 16));
+    EXPECT_TRUE(acm::formats(acm::kTagImaAdpcm, &adpcm).empty());
+    EXPECT_EQ(acm::formats(acm::kTagPcm, &adpcm).size(), acm::formats(acm::kTagPcm).size());
+    EXPECT_EQ(acm::formats(acm::kTagGsm610, &pcm).size(), acm::formats(acm::kTagGsm610).size());
+}
+
+TEST(WavCodecTable, ExportsGiveWholeRecords) {
+    ASSERT_EQ(TalloryGetCodecCount(), acm::formatTags().size());
+    TalloryCodecInfo info;
+    ASSERT_EQ(TalloryGetCodecAt(1, &info), S_OK);
+    EXPECT_STREQ(info.name, "Microsoft ADPCM");
+    EXPECT_EQ(info.flags, TALLORY_CODEC_DECODE | TALLORY_CODEC_ENCODE);
+    EXPECT_EQ(TalloryGetCodecAt(TalloryGetCodecCount(), &info), E_INVALIDARG);
+    uint32_t size = 0;
+    ASSERT_EQ(TalloryGetCodecFormat(acm::kTagMsAdpcm, 0, nullptr, &size, nullptr, 0), S_OK);
+    EXPECT_EQ(size, 50u);  // 18 + 32: samples per block, seven coefficient pairs
+    std::vector<uint8_t> record(size - 1);
+    uint32_t room = static_cast<uint32_t>(record.size());
+    EXPECT_EQ(TalloryGetCodecFormat(acm::kTagMsAdpcm, 0, record.data(), &room, nullptr, 0), E_FAIL);
+    EXPECT_EQ(room, 50u);
+    record.resize(size);
+    char text[12];
+    ASSERT_EQ(TalloryGetCodecFormat(acm::kTagMsAdpcm, 0, record.data(), &size, text, sizeof text), S_OK);
+    EXPECT_TRUE(record == acm::formats(acm::kTagMsAdpcm).front().format);
+    EXPECT_STREQ(text, "8,000 Hz, 4");
+    EXPECT_EQ(TalloryGetCodecFormat(acm::kTagMpegLayer3, 0, nullptr, &size, nullptr, 0), E_INVALIDARG);
 }
 
 }  // namespace
