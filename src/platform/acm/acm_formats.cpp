@@ -18,8 +18,12 @@ constexpr int16_t kMsAdpcmCoefficients[7][2] = {{256, 0}, {512, -256}, {0, 0}, {
 constexpr uint32_t kStandardRates[] = {8000, 11025, 22050, 44100};
 constexpr uint32_t kPcmRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000};
 constexpr uint16_t kPcmBits[] = {8, 16, 24, 32};
-constexpr uint32_t kMp3Bitrates[] = {32, 64, 96, 128, 160, 192, 256, 320};
-constexpr uint32_t kMp3Rates[] = {32000, 44100, 48000};
+// The rates and bitrates libmp3lame encodes: MPEG-1 at 32 to 48 kHz, MPEG-2 at
+// 16 to 24 kHz and MPEG-2.5 at 8 to 12 kHz, each with its own bitrate table.
+constexpr uint32_t kMp3Rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+constexpr uint32_t kMpeg1Bitrates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+constexpr uint32_t kMpeg2Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+constexpr uint32_t kMpeg25Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64};
 
 // Limits on what a file may declare, so that nothing downstream divides by zero
 // or allocates without bound.
@@ -155,6 +159,11 @@ FormatBlob mp3Format(uint32_t rate, uint16_t channels, uint32_t kbps) {
 
 namespace {
 
+// The suggested MP3 format: 128 kbps where the rate's table has it, else its highest.
+FormatBlob mp3DefaultFormat(uint32_t rate, uint16_t channels, uint16_t) {
+    return mp3Format(rate, channels, rate >= 16000 ? 128 : 64);
+}
+
 // The codec table: one row per tag, in tag order. A later encoder for a tag
 // fills in its row's encoder and formats.
 const CodecDescriptor kCodecs[] = {
@@ -167,7 +176,8 @@ const CodecDescriptor kCodecs[] = {
     {kTagImaAdpcm, "IMA ADPCM", kCanDecode | kCanEncode, CodecKind::block, "adpcm_ima_wav", "adpcm_ima_wav",
      imaAdpcmFormat, false},
     {kTagGsm610, "GSM 6.10", kCanDecode | kCanEncode, CodecKind::block, "gsm_ms", "libgsm_ms", gsmFormat, true},
-    {kTagMpegLayer3, "MPEG Layer-3", kCanDecode, CodecKind::stream, "mp3", nullptr, nullptr, false},
+    {kTagMpegLayer3, "MPEG Layer-3", kCanDecode | kCanEncode, CodecKind::stream, "mp3", "libmp3lame", mp3DefaultFormat,
+     false},
 };
 
 }  // namespace
@@ -227,9 +237,20 @@ std::vector<FormatDetails> formats(uint16_t tag, const FormatBlob* from) {
             for (uint16_t bits : kPcmBits)
                 for (uint16_t ch = 1; ch <= 2; ++ch) all.push_back(pcmFormat(rate, ch, bits));
     } else if (tag == kTagMpegLayer3) {
-        for (uint32_t rate : kMp3Rates)
-            for (uint32_t kbps : kMp3Bitrates)
-                for (uint16_t ch = 1; ch <= 2; ++ch) all.push_back(mp3Format(rate, ch, kbps));
+        // Like the codec it stands in for, the encoder converts PCM at its own rate
+        // and channel count only; changing those is the caller's business.
+        WAVEFORMATEX s = from != nullptr ? header(*from) : WAVEFORMATEX{};
+        for (uint32_t rate : kMp3Rates) {
+            if (from != nullptr && s.wFormatTag == kTagPcm && s.nSamplesPerSec != rate) continue;
+            const uint32_t* first = rate >= 32000 ? kMpeg1Bitrates : rate >= 16000 ? kMpeg2Bitrates : kMpeg25Bitrates;
+            const uint32_t* last = rate >= 32000 ? std::end(kMpeg1Bitrates)
+                                   : rate >= 16000 ? std::end(kMpeg2Bitrates)
+                                                   : std::end(kMpeg25Bitrates);
+            for (uint16_t ch = 1; ch <= 2; ++ch) {
+                if (from != nullptr && s.wFormatTag == kTagPcm && s.nChannels != ch) continue;
+                for (const uint32_t* kbps = first; kbps != last; ++kbps) all.push_back(mp3Format(rate, ch, *kbps));
+            }
+        }
     } else {
         for (uint32_t rate : kStandardRates)
             for (uint16_t ch = 1; ch <= (c->monoOnly ? 1 : 2); ++ch) all.push_back(c->makeFormat(rate, ch, 0));

@@ -384,7 +384,11 @@ Result Codec::receivePackets() {
 
 Result Codec::encodeFifo(bool last) {
     const int channels = d_.nChannels;
-    const int chunk = dCodec_->kind == CodecKind::block ? static_cast<int>(dBlockFrames_) : kSampleCodecChunk;
+    // Frame-based encoders (MPEG audio) take exactly their frame size, but for the last.
+    const bool framed = dCodec_->kind == CodecKind::stream && enc_->frame_size > 0;
+    const int chunk = dCodec_->kind == CodecKind::block ? static_cast<int>(dBlockFrames_)
+                      : framed                          ? enc_->frame_size
+                                                        : kSampleCodecChunk;
     if (last && dCodec_->kind == CodecKind::block && fifoFrames() % dBlockFrames_ != 0) {
         // The last block is completed with silence.
         fifo_.resize((fifoFrames() / dBlockFrames_ + 1) * dBlockFrames_ * channels, 0);
@@ -392,7 +396,7 @@ Result Codec::encodeFifo(bool last) {
     size_t at = 0;
     while (fifoFrames() - at / channels > 0) {
         int frames = static_cast<int>(std::min<size_t>(chunk, fifoFrames() - at / channels));
-        if (dCodec_->kind == CodecKind::block && frames < chunk) break;
+        if ((dCodec_->kind == CodecKind::block || (framed && !last)) && frames < chunk) break;
         frame_->nb_samples = frames;
         frame_->format = enc_->sample_fmt;
         frame_->sample_rate = enc_->sample_rate;
