@@ -1,5 +1,6 @@
 #include "metadata/id3_support.h"
 
+#include <id3/readers.h>
 #include <id3/writer.h>
 
 #include <new>
@@ -105,6 +106,26 @@ ID3_Frame* firstFrame(const ID3_Tag& tag, ID3_FrameID id) {
     return found;
 }
 
+bool copyFrame(const ID3_Frame& from, ID3_Frame& to) {
+    if (&from == &to) return true;
+    const auto bytes = renderFrame(from);
+    if (bytes) {
+        // Parsed by the header layout it was rendered with (ID3v2.2 frames have 6-byte headers).
+        to.SetSpec(from.GetSpec());
+        ID3_MemoryReader reader(bytes->data(), bytes->size());
+        if (to.Parse(reader) && to.GetID() == from.GetID()) return true;
+    }
+    to.Clear();
+    to.SetID(from.GetID());
+    return false;
+}
+
+ID3_Frame* cloneFrame(const ID3_Frame& frame) {
+    ID3_Frame* copy = new (std::nothrow) ID3_Frame;
+    if (copy != nullptr) (void)copyFrame(frame, *copy);
+    return copy;
+}
+
 std::optional<std::u16string> fieldText(const ID3_Frame& frame, ID3_FieldID id) {
     const ID3_Field* field = frame.GetField(id);
     if (field == nullptr || field->GetType() != ID3FTY_TEXTSTRING) return std::nullopt;
@@ -177,17 +198,6 @@ std::optional<std::vector<uint8_t>> renderFrame(const ID3_Frame& frame) {
         BoundedWriter writer(kMaxRenderedBytes);
         frame.Render(writer);
         if (writer.overflowed() || writer.bytes().empty()) return std::nullopt;
-        return std::move(writer.bytes());
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<std::vector<uint8_t>> renderTag(const ID3_Tag& tag, ID3_TagType type) {
-    try {
-        BoundedWriter writer(kMaxRenderedBytes);
-        tag.Render(writer, type);
-        if (writer.overflowed()) return std::nullopt;
         return std::move(writer.bytes());
     } catch (const std::bad_alloc&) {
         return std::nullopt;

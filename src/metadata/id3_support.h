@@ -8,9 +8,14 @@
 //  - Get/Set of Unicode text count bytes, not characters; the raw text is read
 //    with the field's size instead.
 //  - ID3_Tag::Render into a buffer of Size() bytes can overflow it, and
-//    ID3_Frame::Size() is wrong for UTF-16: rendering goes only through a
-//    bounded writer, and sizes are taken from what was rendered.
-//  - The tag iterator has no virtual destructor.
+//    ID3_Frame::Size() is wrong for UTF-16: frames are rendered only through a
+//    bounded writer, and sizes are taken from what was rendered. Whole tags are
+//    laid out by tag_render.h from rendered frames (ID3_Tag::Render copies the
+//    tag, which meets the copy fault below).
+//  - The tag and frame iterators have no virtual destructor, and id3lib's own
+//    frame copy (copy constructor, assignment, ID3_Tag::AddFrame by reference)
+//    deletes a frame iterator through its base: frames are copied here by
+//    rendering and parsing them instead.
 #ifndef TALLORY_METADATA_ID3_SUPPORT_H
 #define TALLORY_METADATA_ID3_SUPPORT_H
 
@@ -32,6 +37,12 @@ void forEachFrame(const ID3_Tag& tag, const std::function<bool(ID3_Frame&)>& fn)
 // The first frame with that id, in the tag's order (ID3_Tag::Find starts at a cursor).
 ID3_Frame* firstFrame(const ID3_Tag& tag, ID3_FrameID id);
 
+// Makes `to` a copy of `from` (identifier, flags and every field). False when the
+// frame cannot be rendered; `to` is then an empty frame of the same identifier.
+bool copyFrame(const ID3_Frame& from, ID3_Frame& to);
+// A new copy of `frame`, owned by the caller; null when out of memory.
+ID3_Frame* cloneFrame(const ID3_Frame& frame);
+
 // The text of a text field (its first item); nullopt when the frame lacks the field.
 std::optional<std::u16string> fieldText(const ID3_Frame& frame, ID3_FieldID field);
 // Stores text in a text field. An 8-bit field keeps ISO-8859-1 when the text fits;
@@ -51,8 +62,6 @@ size_t fieldBinarySize(const ID3_Frame& frame, ID3_FieldID field);
 
 // The frame as ID3v2 bytes; nullopt when it renders nothing or too much.
 std::optional<std::vector<uint8_t>> renderFrame(const ID3_Frame& frame);
-// The tag as that tag type's bytes (empty when it has nothing to write); nullopt when too big.
-std::optional<std::vector<uint8_t>> renderTag(const ID3_Tag& tag, ID3_TagType type);
 
 }  // namespace tallory::metadata::id3
 

@@ -70,7 +70,7 @@ public:
     void CopyTo(IMetadataFrame* other) override {
         FrameCore* that = dynamic_cast<FrameCore*>(other);
         if (that == nullptr || &that->libraryFrame() == frame_) return;
-        that->libraryFrame() = *frame_;
+        (void)id3::copyFrame(*frame_, that->libraryFrame());
     }
 
 protected:

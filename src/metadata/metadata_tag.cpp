@@ -60,7 +60,7 @@ HRESULT MetadataTag::RemoveFrames(int frameId) {
 void MetadataTag::copyFramesFrom(const ID3_Tag& source) {
     tag_.Clear();
     id3::forEachFrame(source, [&](ID3_Frame& frame) {
-        tag_.AddFrame(frame);  // adds a copy
+        if (ID3_Frame* copy = id3::cloneFrame(frame)) tag_.AttachFrame(copy);
         return true;
     });
 }

@@ -17,6 +17,7 @@
 #include "metadata/id3_support.h"
 #include "metadata/metadata_tag.h"
 #include "metadata/tag_guard.h"
+#include "metadata/tag_render.h"
 #include "platform/files/file_system.h"
 
 namespace tallory::metadata {
@@ -95,9 +96,10 @@ std::optional<AudioRange> audioRange(const std::string& path, int fd, uint64_t f
     return AudioRange{prepended, fileSize - prepended - appended};
 }
 
-// Writes head + the original's audio + tail into a new file beside the original and
+// Writes the tag and the original's audio into a new file beside the original and
 // renames it over the original, so that a failure leaves the original whole.
-bool replaceTags(const std::string& path, const std::vector<uint8_t>& head, const std::vector<uint8_t>& tail) {
+// Every tag the original had (ID3v2, ID3v1, Lyrics3, MusicMatch) is left out.
+bool replaceTags(const std::string& path, ID3_Tag& tag, bool id3v1, size_t frames) {
     // Replace the file a link points to, not the link.
     char resolved[PATH_MAX];
     const std::string target = ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
@@ -106,6 +108,17 @@ bool replaceTags(const std::string& path, const std::vector<uint8_t>& head, cons
     if (original.get() < 0 || ::fstat(original.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     const auto range = audioRange(target, original.get(), static_cast<uint64_t>(info.st_size));
     if (!range) return false;
+
+    std::vector<uint8_t> head, tail;
+    if (id3v1) {
+        tail = renderId3v1(tag);
+    } else {
+        auto rendered = renderId3v2(tag, range->length);
+        if (!rendered) return false;
+        head = std::move(*rendered);
+    }
+    // Frames to write but no tag: as a library update that wrote nothing, a failure.
+    if (frames > 0 && head.empty() && tail.empty()) return false;
 
     std::string temporary = platform::directoryOf(target) + "/." + platform::fileNameOf(target) + ".tag-XXXXXX";
     Descriptor output(::mkstemp(temporary.data()));
@@ -172,15 +185,14 @@ HRESULT Mp3MetadataFile::WriteTag(IMetadataTag* tag) {
         ID3_Tag out;
         size_t copied = 0;
         id3::forEachFrame(source->library(), [&](ID3_Frame& frame) {
-            out.AttachFrame(new ID3_Frame(frame));
+            ID3_Frame* copy = id3::cloneFrame(frame);
+            if (copy == nullptr) throw std::bad_alloc();
+            out.AttachFrame(copy);
             ++copied;
             return true;
         });
         const bool id3v1 = core::settings::readInt("Settings", "MP3_Store_ID3v1", 0) != 0;
-        const auto rendered = id3::renderTag(out, id3v1 ? ID3TT_ID3V1 : ID3TT_ID3V2);
-        if (!rendered || (rendered->empty() && copied > 0)) return E_FAIL;
-        const std::vector<uint8_t> none;
-        return replaceTags(path_, id3v1 ? none : *rendered, id3v1 ? *rendered : none) ? S_OK : E_FAIL;
+        return replaceTags(path_, out, id3v1, copied) ? S_OK : E_FAIL;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
