@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+#include <id3/readers.h>
+
 #include "core/settings_store.h"
 #include "metadata/id3_support.h"
 #include "metadata/metadata_tag.h"
@@ -25,6 +27,8 @@ namespace tallory::metadata {
 namespace {
 
 constexpr size_t kId3v1Bytes = 128;
+// The tags id3lib finds at the end of a file: its ID3v2 tag is parsed from the checked copy.
+constexpr flags_t kTrailingTags = ID3TT_ALL & ~ID3TT_ID3V2;
 constexpr size_t kCopyChunkBytes = 1 << 16;
 
 // A file descriptor closed on every path.
@@ -80,10 +84,11 @@ struct AudioRange {
 // safe to give it; otherwise only a plain ID3v1 tag at the end is recognised.
 std::optional<AudioRange> audioRange(const std::string& path, int fd, uint64_t fileSize) {
     uint64_t prepended = 0, appended = 0;
-    if (checkTagFile(path).trusted) {
+    const TagCheck check = checkTagFile(path);
+    if (check.trusted) {
         ID3_Tag probe;
-        probe.Link(path.c_str(), ID3TT_ALL);
-        prepended = probe.GetPrependedBytes();
+        probe.Link(path.c_str(), kTrailingTags);
+        prepended = check.id3v2Bytes;
         appended = probe.GetAppendedBytes();
     } else if (fileSize >= kId3v1Bytes) {
         uint8_t magic[3];
@@ -135,6 +140,25 @@ bool replaceTags(const std::string& path, ID3_Tag& tag, bool id3v1, size_t frame
     return ok;
 }
 
+// Reads the file's tags into `into`: the checked ID3v2 tag first, then the frames
+// of the tags at the end whose identifiers the ID3v2 tag lacks.
+void readTags(const std::string& path, ID3_Tag& into) {
+    const TagCheck check = checkTagFile(path);
+    if (!check.trusted) return;
+    if (!check.id3v2.empty()) {
+        ID3_MemoryReader reader(check.id3v2.data(), check.id3v2.size());
+        into.Parse(reader);
+    }
+    ID3_Tag trailing;
+    trailing.Link(path.c_str(), kTrailingTags);
+    id3::forEachFrame(trailing, [&](ID3_Frame& frame) {
+        if (id3::firstFrame(into, frame.GetID()) == nullptr) {
+            if (ID3_Frame* copy = id3::cloneFrame(frame)) into.AttachFrame(copy);
+        }
+        return true;
+    });
+}
+
 }  // namespace
 
 HRESULT Mp3MetadataFile::QueryInterface(const IID& iid, void** object) {
@@ -164,11 +188,7 @@ HRESULT Mp3MetadataFile::ReadTag(IMetadataTag** tag) {
     if (result == nullptr) return E_OUTOFMEMORY;
     try {
         // A file that is missing, unreadable or fails the checks reads as tag-less.
-        if (checkTagFile(path_).trusted) {
-            ID3_Tag linked;
-            linked.Link(path_.c_str(), ID3TT_ALL);
-            result->copyFramesFrom(linked);
-        }
+        readTags(path_, result->library());
     } catch (const std::bad_alloc&) {
         delete result;
         return E_OUTOFMEMORY;
