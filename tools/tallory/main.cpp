@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     CommandAction action;
     addFormatsCommand(app, action);
     addSettingsCommand(app, action);
+    addTagsCommand(app, action);
 
     try {
         app.parse(argc, argv);
