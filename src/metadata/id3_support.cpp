@@ -109,7 +109,7 @@ ID3_Frame* firstFrame(const ID3_Tag& tag, ID3_FrameID id) {
 bool copyFrame(const ID3_Frame& from, ID3_Frame& to) {
     if (&from == &to) return true;
     const auto bytes = renderFrame(from);
-    if (bytes) {
+    if (bytes && !bytes->empty()) {
         // Parsed by the header layout it was rendered with (ID3v2.2 frames have 6-byte headers).
         to.SetSpec(from.GetSpec());
         ID3_MemoryReader reader(bytes->data(), bytes->size());
@@ -197,7 +197,7 @@ std::optional<std::vector<uint8_t>> renderFrame(const ID3_Frame& frame) {
     try {
         BoundedWriter writer(kMaxRenderedBytes);
         frame.Render(writer);
-        if (writer.overflowed() || writer.bytes().empty()) return std::nullopt;
+        if (writer.overflowed()) return std::nullopt;
         return std::move(writer.bytes());
     } catch (const std::bad_alloc&) {
         return std::nullopt;

@@ -60,7 +60,7 @@ void setFieldInt(ID3_Frame& frame, ID3_FieldID field, uint32_t value);
 // The byte size of a binary field (0 when absent).
 size_t fieldBinarySize(const ID3_Frame& frame, ID3_FieldID field);
 
-// The frame as ID3v2 bytes; nullopt when it renders nothing or too much.
+// The frame as ID3v2 bytes (none for a frame id3lib leaves out); nullopt when too big.
 std::optional<std::vector<uint8_t>> renderFrame(const ID3_Frame& frame);
 
 }  // namespace tallory::metadata::id3

@@ -60,7 +60,7 @@ std::optional<std::vector<uint8_t>> renderId3v2(ID3_Tag& tag, uint64_t audioByte
     bool tooBig = false;
     id3::forEachFrame(tag, [&](ID3_Frame& frame) {
         frame.SetSpec(ID3V2_3_0);
-        if (const auto bytes = id3::renderFrame(frame)) {
+        if (const auto bytes = id3::renderFrame(frame); bytes && !bytes->empty()) {
             if (body.size() + bytes->size() > kMaxTagBodyBytes) {
                 tooBig = true;
                 return false;

@@ -252,6 +252,7 @@ TEST(FrameEquality, RenderedBytesDecide) {
     ITextFrame* b = newFrame<ITextFrame>(METADATA_FRAME_TIT2, IID_ITextFrame);
     ITextFrame* album = newFrame<ITextFrame>(METADATA_FRAME_TALB, IID_ITextFrame);
     ASSERT_TRUE(a && b && album);
+    EXPECT_EQ(a->IsEqual(b), 1);  // two new, empty frames
     a->SetText(u"abc");
     b->SetText(u"abc");
     album->SetText(u"abc");
