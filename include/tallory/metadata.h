@@ -8,6 +8,7 @@
 #ifndef TALLORY_METADATA_H
 #define TALLORY_METADATA_H
 
+#include "tallory/guids.h"
 #include "tallory/types.h"
 
 // {29581BAC-EDCA-4CA5-BC33-92261A149FFE}
@@ -219,6 +220,13 @@ struct IPictureFrame : IMetadataFrame {
 
 protected:
     ~IPictureFrame() = default;
+};
+
+// The context of the TALLORY_DIALOG_TAG_FRAME dialog: the frame to edit. The
+// dialog stores the entry in the frame when it ends with OK.
+struct TalloryTagFrameDialogContext {
+    IMetadataFrame* frame;
+    int frameId;
 };
 
 extern "C" {

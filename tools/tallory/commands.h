@@ -23,6 +23,7 @@ void addSettingsCommand(CLI::App& app, CommandAction& action);
 void addConvertCommand(CLI::App& app, CommandAction& action);
 void addCodecsCommand(CLI::App& app, CommandAction& action);
 void addInfoCommand(CLI::App& app, CommandAction& action);
+void addTagsCommand(CLI::App& app, CommandAction& action);
 
 // Prints "tallory: message" on standard error and returns kExitFailed.
 int fail(const std::string& message);

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     addConvertCommand(app, action);
     addCodecsCommand(app, action);
     addInfoCommand(app, action);
+    addTagsCommand(app, action);
 
     try {
         app.parse(argc, argv);
