@@ -7,6 +7,7 @@
 #include "core/ui_bridge.h"
 #include "core/wma_source_info.h"
 #include "formats/aiff/aiff_source.h"
+#include "formats/mp3/mp3_target.h"
 #include "formats/aiff/aiff_target.h"
 #include "formats/wav/wav_source.h"
 #include "formats/wav/wav_target.h"
@@ -32,7 +33,7 @@ constexpr ClassDescriptor kClasses[] = {
     {&CLSID_AiffTarget, formats::aiff::createAiffTarget, 0},
     {&CLSID_OggTarget, formats::ogg::OggTarget::create, 0},
     {&CLSID_WavTarget, formats::wav::createWavTarget, TALLORY_DIALOG_WAVE_SETTINGS},
-    {&CLSID_Mp3Target, nullptr, TALLORY_DIALOG_MP3_SETTINGS},
+    {&CLSID_Mp3Target, formats::mp3::createMp3Target, TALLORY_DIALOG_MP3_SETTINGS},
     {&CLSID_WmaTarget, formats::wm::createWmaTarget, TALLORY_DIALOG_WMA_SETTINGS},
 };
 

@@ -6,6 +6,7 @@
 
 #include "core/library.h"
 #include "core/target_base.h"
+#include "tallory/metadata.h"
 
 namespace tallory::formats::wm {
 
@@ -94,6 +95,12 @@ bool WmReaderSource::Run(IConvSink* sink) {
     error(started ? kMsgStreamFailed : kMsgStartFailed, static_cast<unsigned long>(static_cast<uint32_t>(s.code())));
     explain(s);
     return false;
+}
+
+bool WmReaderSource::GetTag(IMetadataFile** tag) {
+    if (tag == nullptr) return false;
+    *tag = nullptr;
+    return SUCCEEDED(MetadataCreateFromFile(path_.c_str(), tag)) && *tag != nullptr;
 }
 
 bool WmReaderSource::Close() {

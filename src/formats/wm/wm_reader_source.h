@@ -27,6 +27,8 @@ public:
     bool Open() override;
     bool Run(IConvSink* sink) override;
     bool Close() override;
+    // A tag file for the path, for the kinds of file the tag model handles.
+    bool GetTag(IMetadataFile** tag) override;
 
     HRESULT GetCodecInfo(char* codecName, char* streamLine) override;
 
