@@ -26,10 +26,11 @@ expected='0x0001|PCM|read, write|72 formats
 0x0007|CCITT u-Law|read, write|8 formats
 0x0011|IMA ADPCM|read, write|8 formats
 0x0031|GSM 6.10|read, write|4 formats
-0x0055|MPEG Layer-3|read|0 formats'
+0x0055|MPEG Layer-3|read, write|216 formats'
 if [[ "$tags" == "$expected" ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: codec table:"; echo "$tags"; fi
 check "codec formats" 0 '^        44,100 Hz, 4 Bit, Stereo$' "$TALLORY" codecs
 check "gsm formats" 0 '^        8,000 Hz, Mono$' "$TALLORY" codecs
+check "mp3 formats" 0 '^        320 kBit/s, 48,000 Hz, Stereo$' "$TALLORY" codecs
 
 sox -n -r 48000 -c 2 -b 24 "$work/a.wav" synth 1.5 sine 440 2>/dev/null
 sox -n -r 22050 -c 1 -b 16 "$work/b.aiff" synth 2 sine 440 2>/dev/null

@@ -255,7 +255,9 @@ TEST(WavCodec, StreamsAcrossTheAcmInterface) {
     EXPECT_EQ(acm::Stream::open(acm::makeBlob(bad), pcm, enc), acm::kNotPossible);
     EXPECT_EQ(acm::Stream::open(adpcm, adpcm, enc), acm::kNotPossible);
     acm::FormatBlob mp3;
-    EXPECT_EQ(acm::suggest(pcm, acm::kTagMpegLayer3, mp3), acm::kNotPossible);  // decode only
+    ASSERT_EQ(acm::suggest(pcm, acm::kTagMpegLayer3, mp3), acm::kOk);  // 128 kbps at the PCM's rate
+    EXPECT_EQ(acm::header(mp3).nAvgBytesPerSec, 16000u);
+    EXPECT_EQ(acm::header(mp3).nSamplesPerSec, acm::header(pcm).nSamplesPerSec);
     EXPECT_EQ(acm::suggest(pcm, 0x7777, mp3), acm::kNotPossible);
 }
 

@@ -87,8 +87,9 @@ TEST_F(WavSettings, EstimateSize) {
     ASSERT_TRUE(t->SetOption("wave-format", "8,000 Hz, 8 Bit, Mono", nullptr));
     ASSERT_TRUE(t->EstimateSize(176400 * 3, &f, &out));
     EXPECT_EQ(out, 8000u * 3);
-    ASSERT_TRUE(t->SetOption("wave-codec", "MPEG Layer-3", nullptr));  // decode only: no suggestion
-    EXPECT_FALSE(t->EstimateSize(176400, &f, &out));
+    ASSERT_TRUE(t->SetOption("wave-codec", "MPEG Layer-3", nullptr));  // suggested: 128 kbps
+    ASSERT_TRUE(t->EstimateSize(176400, &f, &out));
+    EXPECT_EQ(out, 16000u);
     WAVEFORMATEX silent = f;
     silent.nAvgBytesPerSec = 0;
     EXPECT_FALSE(t->EstimateSize(176400, &silent, &out));
@@ -140,7 +141,7 @@ TEST(WavCodecTable, ExportsGiveWholeRecords) {
     ASSERT_EQ(TalloryGetCodecFormat(acm::kTagMsAdpcm, 0, record.data(), &size, text, sizeof text), S_OK);
     EXPECT_TRUE(record == acm::formats(acm::kTagMsAdpcm).front().format);
     EXPECT_STREQ(text, "8,000 Hz, 4");
-    EXPECT_EQ(TalloryGetCodecFormat(acm::kTagMpegLayer3, 0, nullptr, &size, nullptr, 0), E_INVALIDARG);
+    EXPECT_EQ(TalloryGetCodecFormat(0x7777, 0, nullptr, &size, nullptr, 0), E_INVALIDARG);
 }
 
 }  // namespace
