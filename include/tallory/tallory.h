@@ -11,5 +11,7 @@
 #include "tallory/library.h"
 #include "tallory/ui_bridge.h"
 #include "tallory/metadata.h"
+#include "tallory/playlist.h"
+#include "tallory/batch.h"
 
 #endif
