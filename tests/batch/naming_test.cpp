@@ -181,7 +181,7 @@ TEST_F(Naming, ALongNameIsRefusedNotCut) {
     tag({{METADATA_FRAME_TIT2, u"title"}});
     EXPECT_EQ(suggest("/o/<title>", kWave, 13), "/o/title.wav");
     std::string refused = suggest("/o/<title>", kWave, 12);
-    EXPECT_EQ(refused.rfind("FAIL: Output file n", 0), 0u) << refused;
+    EXPECT_EQ(refused.rfind("FAIL: Output file", 0), 0u) << refused;
     EXPECT_EQ(refused.size(), 11u + 6);
     char buffer[4] = "abc";
     EXPECT_EQ(SuggestOutputFile("/o/x", kWave, source_, buffer, 0), 0);
