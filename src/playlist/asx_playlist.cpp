@@ -33,6 +33,19 @@ void initParser() {
     std::call_once(once, [] { xmlInitParser(); });
 }
 
+// The parser goes on after its first error; the first one is the one worth showing.
+thread_local XmlParseError* firstError = nullptr;
+
+std::string trimmedReason(const char* message);
+
+void keepFirstError(void*, xmlError* e) {
+    if (firstError == nullptr || e == nullptr || firstError->code != 0 || e->level < XML_ERR_ERROR) return;
+    firstError->code = e->code;
+    firstError->line = e->line;
+    firstError->column = e->int2;
+    firstError->reason = trimmedReason(e->message);
+}
+
 std::string trimmedReason(const char* message) {
     std::string reason = message != nullptr ? message : "";
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
@@ -48,11 +61,15 @@ bool parseAsx(std::string_view bytes, const std::string& url, std::vector<std::s
     if (!parser) return true;
     // No network, no external entities, no messages on standard error: the caller reports.
     int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    error = XmlParseError{};
+    firstError = &error;
+    parser->sax->serror = keepFirstError;
     std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(parser.get(), bytes.data(), static_cast<int>(bytes.size()),
                                                            url.c_str(), nullptr, options));
-    if (!doc) {
+    firstError = nullptr;
+    if (!doc || parser->wellFormed == 0) {
         const xmlError* e = xmlCtxtGetLastError(parser.get());
-        if (e != nullptr) {
+        if (error.code == 0 && e != nullptr) {
             error.code = e->code;
             error.line = e->line;
             error.column = e->int2;
