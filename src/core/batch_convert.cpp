@@ -381,8 +381,11 @@ BatchResult runBatch(const BatchItem* items, IConvBatchProgress* progress, int n
     std::vector<IConvSource*> sources;
     std::vector<IConvTarget*> targets;
     for (int i = 0; i < n; ++i) {
-        sources.push_back(items[i].source);
-        targets.push_back(items[i].target);
+        // Copied out: the packed record's pointers may sit at unaligned addresses.
+        IConvSource* source = items[i].source;
+        IConvTarget* target = items[i].target;
+        sources.push_back(source);
+        targets.push_back(target);
     }
     progress->StartBatch(sources.data(), targets.data(), normalize != 0, n);
     logHeader(progress);
