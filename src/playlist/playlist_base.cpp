@@ -97,6 +97,8 @@ std::string resolveEntry(const std::string& folder, const std::string& entry) {
         if (i > 0) out += '/';
         out += parts[i];
     }
+    // A folder entry keeps its separator: dropping it could leave trailing blanks that a reader trims.
+    if (!joined.empty() && joined.back() == '/' && !out.empty() && out.back() != '/') out += '/';
     return out;
 }
 
