@@ -97,8 +97,12 @@ std::string resolveEntry(const std::string& folder, const std::string& entry) {
         if (i > 0) out += '/';
         out += parts[i];
     }
-    // A folder entry keeps its separator: dropping it could leave trailing blanks that a reader trims.
-    if (!joined.empty() && joined.back() == '/' && !out.empty() && out.back() != '/') out += '/';
+    // An entry that names a folder ("x/", "x/y/..") keeps a final separator:
+    // without it, trailing blanks of the folder's name would be trimmed by a reader.
+    size_t lastSlash = joined.rfind('/');
+    std::string last = lastSlash == std::string::npos ? joined : joined.substr(lastSlash + 1);
+    bool namesFolder = last.empty() || last == "." || last == "..";
+    if (namesFolder && !out.empty() && out.back() != '/') out += '/';
     return out;
 }
 
