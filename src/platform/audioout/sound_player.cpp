@@ -84,8 +84,13 @@ private:
     std::atomic<uint64_t> played_{0};
 };
 
+// A missing device is no error worth a line on standard error: the sound is simply not played.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 Player& player() {
     static Player instance;
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(quietAlsa); });
     return instance;
 }
 
