@@ -13,5 +13,6 @@
 #include "tallory/metadata.h"
 #include "tallory/playlist.h"
 #include "tallory/batch.h"
+#include "tallory/codecs.h"
 
 #endif

@@ -6,6 +6,14 @@
 #include "core/target_base.h"
 #include "core/ui_bridge.h"
 #include "core/wma_source_info.h"
+#include "formats/aiff/aiff_source.h"
+#include "formats/aiff/aiff_target.h"
+#include "formats/wav/wav_source.h"
+#include "formats/wav/wav_target.h"
+#include "formats/ogg/ogg_source.h"
+#include "formats/ogg/ogg_target.h"
+#include "formats/wm/wm_reader_source.h"
+#include "formats/wm/wma_target.h"
 #include "tallory/formats.h"
 #include "tallory/guids.h"
 
@@ -15,17 +23,17 @@ namespace {
 
 // Table order is the order in which classes are tried.
 constexpr ClassDescriptor kClasses[] = {
-    {&CLSID_Mp3WmaSource, nullptr, 0},
+    {&CLSID_Mp3WmaSource, formats::wm::createWmReaderSource, 0},
     {&CLSID_CDTrackSource, nullptr, 0},
-    {&CLSID_WavSource, nullptr, 0},
-    {&CLSID_AiffSource, nullptr, 0},
+    {&CLSID_WavSource, formats::wav::createWavSource, 0},
+    {&CLSID_AiffSource, formats::aiff::createAiffSource, 0},
     {&CLSID_TwinVQSource, nullptr, 0},
-    {&CLSID_OggSource, nullptr, 0},
-    {&CLSID_AiffTarget, nullptr, 0},
-    {&CLSID_OggTarget, nullptr, 0},
-    {&CLSID_WavTarget, nullptr, TALLORY_DIALOG_WAVE_SETTINGS},
+    {&CLSID_OggSource, formats::ogg::OggSource::create, 0},
+    {&CLSID_AiffTarget, formats::aiff::createAiffTarget, 0},
+    {&CLSID_OggTarget, formats::ogg::OggTarget::create, 0},
+    {&CLSID_WavTarget, formats::wav::createWavTarget, TALLORY_DIALOG_WAVE_SETTINGS},
     {&CLSID_Mp3Target, nullptr, TALLORY_DIALOG_MP3_SETTINGS},
-    {&CLSID_WmaTarget, nullptr, TALLORY_DIALOG_WMA_SETTINGS},
+    {&CLSID_WmaTarget, formats::wm::createWmaTarget, TALLORY_DIALOG_WMA_SETTINGS},
 };
 
 // The built target class of a registry row that has a default-settings dialog.

@@ -22,6 +22,8 @@ void addFormatsCommand(CLI::App& app, CommandAction& action);
 void addSettingsCommand(CLI::App& app, CommandAction& action);
 void addConvertCommand(CLI::App& app, CommandAction& action);
 void addPlaylistCommand(CLI::App& app, CommandAction& action);
+void addCodecsCommand(CLI::App& app, CommandAction& action);
+void addInfoCommand(CLI::App& app, CommandAction& action);
 
 // Prints "tallory: message" on standard error and returns kExitFailed.
 int fail(const std::string& message);

@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
     addSettingsCommand(app, action);
     addConvertCommand(app, action);
     addPlaylistCommand(app, action);
+    addCodecsCommand(app, action);
+    addInfoCommand(app, action);
 
     try {
         app.parse(argc, argv);

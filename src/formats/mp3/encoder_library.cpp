@@ -1,0 +1,62 @@
+#include "formats/mp3/encoder_library.h"
+
+#include <dlfcn.h>
+
+#include "platform/files/file_system.h"
+#include "platform/module/module_path.h"
+
+namespace tallory::formats::mp3 {
+
+EncoderLibrary::~EncoderLibrary() { unload(); }
+
+bool EncoderLibrary::load(const std::string& fileName, std::string& error) {
+    unload();
+    std::string dir = platform::moduleDirectory();
+    for (const std::string& candidate : {dir + "/" + fileName, dir + "/tallory/" + fileName}) {
+        if (!platform::pathExists(candidate)) continue;
+        handle_ = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle_ == nullptr) {
+            const char* why = ::dlerror();
+            error = candidate + ": " + (why != nullptr ? why : "cannot be loaded");
+            return false;
+        }
+        break;
+    }
+    if (handle_ == nullptr) {
+        error = fileName + " not found";
+        return false;
+    }
+    struct Entry {
+        const char* name;
+        void** slot;
+    };
+    const Entry required[] = {{"beInitStream", reinterpret_cast<void**>(&initStream)},
+                              {"beEncodeChunk", reinterpret_cast<void**>(&encodeChunk)},
+                              {"beDeinitStream", reinterpret_cast<void**>(&deinitStream)},
+                              {"beCloseStream", reinterpret_cast<void**>(&closeStream)},
+                              {"beVersion", reinterpret_cast<void**>(&version)}};
+    for (const Entry& e : required) {
+        *e.slot = ::dlsym(handle_, e.name);
+        if (*e.slot == nullptr) {
+            // Calling a missing entry point would crash: refuse the module instead.
+            error = std::string(e.name) + " is missing";
+            unload();
+            return false;
+        }
+    }
+    writeVbrHeader = reinterpret_cast<BEWRITEVBRHEADER>(::dlsym(handle_, "beWriteVBRHeader"));
+    return true;
+}
+
+void EncoderLibrary::unload() {
+    if (handle_ != nullptr) ::dlclose(handle_);
+    handle_ = nullptr;
+    initStream = nullptr;
+    encodeChunk = nullptr;
+    deinitStream = nullptr;
+    closeStream = nullptr;
+    version = nullptr;
+    writeVbrHeader = nullptr;
+}
+
+}  // namespace tallory::formats::mp3
