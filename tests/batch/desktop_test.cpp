@@ -195,6 +195,14 @@ TEST_F(Desktop, SoundsPlayOnTheNullDevice) {
     write(dir_ + "/done.xyz", "not a sound");
     PutProfileString("Sounds", kSoundConversionDone, (dir_ + "/done.xyz").c_str());
     EXPECT_FALSE(playNamedSound(kSoundConversionDone));
+
+    // A WAV file made by sox is decoded by our own reader and played whole.
+    setenv("TALLORY_AUDIO_DEVICE", "null", 1);
+    std::string wav = dir_ + "/done.wav";
+    ASSERT_EQ(std::system(("sox -n -r 22050 -c 1 -b 16 '" + wav + "' synth 0.1 sine 440").c_str()), 0);
+    PutProfileString("Sounds", kSoundConversionDone, wav.c_str());
+    ASSERT_TRUE(playNamedSound(kSoundConversionDone));
+    EXPECT_EQ(fs::waitForSound(), 2205u);
 }
 
 }  // namespace
