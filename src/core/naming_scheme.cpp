@@ -73,7 +73,7 @@ std::string cleanText(std::string value) {
 std::string cleanTrack(std::string value) {
     size_t slash = value.find('/');
     if (slash != std::string::npos) value.resize(slash);
-    if (value.size() == 1) value.insert(0, "0");
+    if (value.size() == 1) value = "0" + value;
     replaceReserved(value);
     defuseDotNames(value);
     return value;
