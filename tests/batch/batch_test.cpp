@@ -260,6 +260,21 @@ TEST_F(BatchTest, CancellationStopsBeforeTheNextItemAndDeletesNothing) {
     EXPECT_FALSE(fs::pathExists(dir_ + "/data/Trash/files/a.wav"));
 }
 
+TEST_F(BatchTest, CancellationWithSeveralJobsEndsEveryStartedItem) {
+    Batch b;
+    for (int i = 0; i < 6; ++i) b.add(dir_ + "/out/<sourcename>", dir_ + "/in/s" + std::to_string(i) + ".wav");
+    RecordingBatchProgress window;
+    b.sources[1]->onRun = [&window] { window.cancelled = true; };
+    BatchResult r = runBatch(b.array(), &window, 0, 0, 2);
+    EXPECT_EQ(r.cancelled, 1);
+    // Items already running end (the cancelled ones as failures); none starts after.
+    EXPECT_EQ(r.converted + r.failed, window.nextItems);
+    EXPECT_LT(window.nextItems, 6);
+    EXPECT_GE(r.failed, 1);
+    EXPECT_FALSE(b.targets[5]->opened);
+    EXPECT_EQ(window.messages.back().text, "Conversion aborted by user\n");
+}
+
 TEST_F(BatchTest, CdTracksGrowTheirAlbumPlaylist) {
     std::string scheme = dir_ + "/Rip/<artist>/<album>/<tracknum> <title>";
     std::string list = dir_ + "/Rip/The Band/Best Of.m3u";
