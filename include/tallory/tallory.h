@@ -11,6 +11,8 @@
 #include "tallory/library.h"
 #include "tallory/ui_bridge.h"
 #include "tallory/metadata.h"
+#include "tallory/playlist.h"
+#include "tallory/batch.h"
 #include "tallory/codecs.h"
 
 #endif

@@ -21,6 +21,7 @@ using CommandAction = std::function<int()>;
 void addFormatsCommand(CLI::App& app, CommandAction& action);
 void addSettingsCommand(CLI::App& app, CommandAction& action);
 void addConvertCommand(CLI::App& app, CommandAction& action);
+void addPlaylistCommand(CLI::App& app, CommandAction& action);
 void addCodecsCommand(CLI::App& app, CommandAction& action);
 void addInfoCommand(CLI::App& app, CommandAction& action);
 void addTagsCommand(CLI::App& app, CommandAction& action);

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     addFormatsCommand(app, action);
     addSettingsCommand(app, action);
     addConvertCommand(app, action);
+    addPlaylistCommand(app, action);
     addCodecsCommand(app, action);
     addInfoCommand(app, action);
     addTagsCommand(app, action);

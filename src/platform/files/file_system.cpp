@@ -51,6 +51,13 @@ std::string fileNameOf(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+bool lastWriteTime(const std::string& path, int64_t* seconds) {
+    struct stat st;
+    if (seconds == nullptr || ::stat(path.c_str(), &st) != 0) return false;
+    *seconds = static_cast<int64_t>(st.st_mtime);
+    return true;
+}
+
 std::string lastSystemError() { return std::strerror(errno); }
 
 }  // namespace tallory::platform

@@ -3,6 +3,7 @@
 #ifndef TALLORY_PLATFORM_FILE_SYSTEM_H
 #define TALLORY_PLATFORM_FILE_SYSTEM_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,8 @@ bool sameFile(const std::string& a, const std::string& b);
 std::string directoryOf(std::string_view path);
 // The part of path after its last '/'.
 std::string fileNameOf(std::string_view path);
+// The last modification time in seconds since 1970 (UTC); false if path cannot be examined.
+bool lastWriteTime(const std::string& path, int64_t* seconds);
 // The reason text of the last failed system call.
 std::string lastSystemError();
 

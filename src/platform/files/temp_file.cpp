@@ -23,6 +23,16 @@ UniqueFile createTempFile(const std::string& dir, const std::string& prefix) {
     return UniqueFile(f);
 }
 
+std::string createNamedTempFile(const std::string& dir, const std::string& prefix) {
+    std::string pattern = (dir.empty() ? std::string(".") : dir) + "/" + prefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) return {};
+    ::close(fd);
+    return name.data();
+}
+
 std::string temporaryDirectory(const std::string& configured) {
     if (!configured.empty()) return configured;
     const char* tmp = std::getenv("TMPDIR");

@@ -20,6 +20,10 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // the process dies. Null (with errno) on failure.
 UniqueFile createTempFile(const std::string& dir, const std::string& prefix);
 
+// A new empty file "<dir>/<prefix>XXXXXX" that stays until it is removed; its
+// path, or empty (with errno) on failure.
+std::string createNamedTempFile(const std::string& dir, const std::string& prefix);
+
 // "TempPath" of section "Settings", else $TMPDIR, else /tmp.
 std::string temporaryDirectory(const std::string& configured);
 

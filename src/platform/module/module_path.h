@@ -8,6 +8,8 @@ namespace tallory::platform {
 
 // The directory of the shared object (or program) that holds this code.
 std::string moduleDirectory();
+// The full path of that shared object (or program); empty if unknown.
+std::string modulePath();
 
 }  // namespace tallory::platform
 
