@@ -285,10 +285,10 @@ bool Mp3Target::Write(uint32_t byteCount, const void* data) {
     size_t unread = fifoWrite_ - fifoRead_;
     if (fifo_.size() - fifoWrite_ < length) {
         if (fifo_.size() >= unread + length) {
-            std::memmove(fifo_.data(), fifo_.data() + fifoRead_, unread);
+            if (unread > 0) std::memmove(fifo_.data(), fifo_.data() + fifoRead_, unread);
         } else {
             std::vector<uint8_t> bigger((((unread + length) / kFifoStep) + 1) * kFifoStep);
-            std::memcpy(bigger.data(), fifo_.data() + fifoRead_, unread);
+            if (unread > 0) std::memcpy(bigger.data(), fifo_.data() + fifoRead_, unread);
             fifo_.swap(bigger);
         }
         fifoRead_ = 0;
@@ -309,7 +309,7 @@ bool Mp3Target::Close() {
             if (encoderOpen_) {
                 size_t unread = fifoWrite_ - fifoRead_;
                 std::vector<uint8_t> rest(unread + tailLength);
-                std::memcpy(rest.data(), fifo_.data() + fifoRead_, unread);
+                if (unread > 0) std::memcpy(rest.data(), fifo_.data() + fifoRead_, unread);
                 if (tailLength > 0) std::memcpy(rest.data() + unread, tail, tailLength);
                 fifo_.swap(rest);
                 fifoRead_ = 0;
