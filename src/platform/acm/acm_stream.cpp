@@ -4,12 +4,7 @@
 // and channel count (a FIFO), and the FIFO is packed or encoded.
 #include "platform/acm/acm.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include "platform/ffmpeg/ffmpeg_api.h"
 
 #include <algorithm>
 #include <cstring>
@@ -130,6 +125,11 @@ private:
 
 Result Codec::init(const FormatBlob& src, const FormatBlob& dst) {
     if (validate(src) != kOk || validate(dst) != kOk) return kNotPossible;
+    // Every stream but PCM to PCM at one rate and channel count needs FFmpeg.
+    const WAVEFORMATEX a = header(src), b = header(dst);
+    const bool plainPcm = a.wFormatTag == kTagPcm && b.wFormatTag == kTagPcm && a.nSamplesPerSec == b.nSamplesPerSec &&
+                          a.nChannels == b.nChannels;
+    if (!plainPcm && !ffmpeg::available()) return kNotPossible;
     s_ = header(src);
     d_ = header(dst);
     sCodec_ = findCodec(s_.wFormatTag);

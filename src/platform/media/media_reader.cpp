@@ -2,13 +2,7 @@
 
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include "platform/ffmpeg/ffmpeg_api.h"
 
 namespace tallory::platform::media {
 
@@ -63,6 +57,7 @@ void MediaReader::close() {
 
 MediaStatus MediaReader::open(const std::string& path) {
     close();
+    if (!ffmpeg::available()) return {E_FAIL, ffmpeg::loadError()};
     auto st = std::make_unique<State>();
     // A path is a local file: "http://..." or "a:b.mp3" must not reach a network or another protocol.
     AVDictionary* options = nullptr;

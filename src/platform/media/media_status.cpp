@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-extern "C" {
-#include <libavutil/error.h>
-}
+#include "platform/ffmpeg/ffmpeg_api.h"
 
 namespace tallory::platform::media {
 

@@ -5,14 +5,7 @@
 #include <mutex>
 #include <random>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/samplefmt.h>
-#include <libswresample/swresample.h>
-}
+#include "platform/ffmpeg/ffmpeg_api.h"
 
 namespace tallory::platform::media {
 
@@ -108,6 +101,7 @@ bool encoderAccepts(int codec, int bitRate, int sampleRate, int channels) {
 
 std::vector<WmaFormat> enumerate(int codec) {
     std::vector<WmaFormat> formats;
+    if (!ffmpeg::available()) return formats;
     for (int kbps : kBitRatesKbps) {
         for (int rate : kSampleRates) {
             for (int channels : {2, 1}) {
@@ -172,6 +166,7 @@ bool MediaWriter::writing() const { return state_ && state_->output && state_->b
 
 MediaStatus MediaWriter::setProfile(int codec, const WmaFormat& format) {
     abandon();
+    if (!ffmpeg::available()) return {E_FAIL, ffmpeg::loadError()};
     auto st = std::make_unique<State>();
     if (MediaStatus s = openEncoder(codec, format.bitRate, format.sampleRate, format.channels, &st->codec); !s) {
         return s;
