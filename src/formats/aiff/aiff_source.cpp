@@ -55,6 +55,8 @@ bool AiffSource::Open() {
         error("%s", kMsgCannotOpen);
         return false;
     }
+    // Large blocks of audio: a bigger buffer saves thousands of system calls.
+    std::setvbuf(file_, nullptr, _IOFBF, 256 * 1024);
     if (!openFile()) {
         Close();
         return false;

@@ -25,12 +25,19 @@ bool isForm(uint32_t id) { return id == kRiff || id == kList; }
 
 }  // namespace
 
+namespace {
+constexpr size_t kStreamBufferSize = 256 * 1024;
+}  // namespace
+
 RiffFile::~RiffFile() { close(); }
 
 bool RiffFile::open(const std::string& path, OpenMode mode) {
     close();
     file_ = std::fopen(path.c_str(), mode == OpenMode::read ? "rb" : "w+b");
     if (file_ == nullptr) return false;
+    // Audio moves in large blocks; stdio's default of one page per system call is
+    // thousands of calls for a song.
+    std::setvbuf(file_, nullptr, _IOFBF, kStreamBufferSize);
     mode_ = mode;
     fileSize_ = 0;
     if (mode == OpenMode::read) {
