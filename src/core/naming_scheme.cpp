@@ -14,6 +14,7 @@
 #include "core/settings_store.h"
 #include "core/target_base.h"
 #include "platform/files/file_system.h"
+#include "metadata/text_codec.h"
 #include "tallory/batch.h"
 #include "tallory/formats.h"
 #include "tallory/metadata.h"
@@ -88,7 +89,10 @@ bool readFrame(IMetadataTag* tag, int frameId, std::string& value) {
     std::vector<char16_t> text(kTagTextCapacity + 1, u'\0');
     frame->GetText(text.data(), kTagTextCapacity);
     frame->Release();
-    value = utf16ToUtf8(text.data(), kTagTextCapacity);
+    // The text stops at its terminator or at the capacity, whichever comes first.
+    size_t length = 0;
+    while (length < kTagTextCapacity && text[length] != u'\0') ++length;
+    value = tallory::metadata::utf8FromUtf16(std::u16string_view(text.data(), length));
     return true;
 }
 
@@ -234,35 +238,6 @@ size_t extensionStart(std::string_view path) {
         }
     }
     return dot;
-}
-
-std::string utf16ToUtf8(const char16_t* text, size_t length) {
-    std::string out;
-    for (size_t i = 0; i < length && text[i] != u'\0'; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 NamingResult expandOutputName(const char* schemeText, int formatIndex, IConvSource* source, const NameTaken& taken) {

@@ -37,8 +37,6 @@ using NameTaken = std::function<bool(const std::string&)>;
 // followed by neither a space nor a separator), or npos.
 size_t extensionStart(std::string_view path);
 
-// UTF-16 (unpaired surrogates become U+FFFD) to UTF-8, up to the first NUL or `length`.
-std::string utf16ToUtf8(const char16_t* text, size_t length);
 
 }  // namespace tallory::core
 
