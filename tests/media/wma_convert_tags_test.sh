@@ -29,7 +29,8 @@ probed=$(ffprobe -v error -show_entries format_tags=title,artist,album,track -of
 # Our own reading of the output, and an edit that mutagen sees.
 "$TALLORY" tags show out.wma | grep -q 'Björk' || fail "tags show out.wma"
 "$TALLORY" tags set out.wma TPE1=Other || fail "tags set out.wma"
-/usr/bin/python3 "$TAGS" dump out.wma | grep -qxF $'Author\tstring\t0\t0\tOther' || fail "edited artist not seen by mutagen"
+edited=$(/usr/bin/python3 "$TAGS" dump out.wma)
+grep -qxF $'Author\tstring\t0\t0\tOther' <<<"$edited" || fail "edited artist not seen by mutagen"
 [[ $(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 out.wma) == 2.* ]] || fail "duration after edit"
 
 [[ $failed -eq 0 ]] && echo "all passed"
