@@ -217,10 +217,9 @@ std::unique_ptr<ID3_Frame> frameOf(const Attribute& a, bool fileHasTrackNumber) 
     return nullptr;
 }
 
-bool hasTrackNumber(const MetadataEditor& editor) {
-    for (uint16_t i = 0; i < editor.GetAttributeCount(0); ++i) {
-        const Attribute* a = editor.GetAttributeByIndex(0, i);
-        if (a == nullptr || !equalsIgnoringCase(a->name, u"WM/TrackNumber")) continue;
+bool hasTrackNumber(std::span<const Attribute* const> attributes) {
+    for (const Attribute* a : attributes) {
+        if (!equalsIgnoringCase(a->name, u"WM/TrackNumber")) continue;
         const auto text = textOf(*a);
         if (text && !text->empty()) return true;
     }
@@ -276,12 +275,9 @@ void writeIdentifier(const ID3_Frame& frame, MetadataEditor& editor) {
 
 }  // namespace
 
-void readWmaAttributes(const MetadataEditor& editor, ID3_Tag& tag) {
-    const bool trackNumber = hasTrackNumber(editor);
-    for (uint16_t i = 0; i < editor.GetAttributeCount(0); ++i) {
-        // Each attribute by its index: a name given several values is read value by value.
-        const Attribute* a = editor.GetAttributeByIndex(0, i);
-        if (a == nullptr) continue;
+void readWmaAttributes(std::span<const Attribute* const> attributes, ID3_Tag& tag) {
+    const bool trackNumber = hasTrackNumber(attributes);
+    for (const Attribute* a : attributes) {
         if (equalsIgnoringCase(a->name, u"ID3")) {
             if (a->type != AttributeType::Binary) continue;
             tag.Clear();
@@ -292,6 +288,15 @@ void readWmaAttributes(const MetadataEditor& editor, ID3_Tag& tag) {
         if (frame == nullptr || id3::firstFrame(tag, frame->GetID()) != nullptr) continue;
         tag.AttachFrame(frame.release());
     }
+}
+
+void readWmaAttributes(const MetadataEditor& editor, ID3_Tag& tag) {
+    // Each attribute by its index: a name given several values is read value by value.
+    std::vector<const Attribute*> attributes;
+    for (uint16_t i = 0; i < editor.GetAttributeCount(0); ++i) {
+        if (const Attribute* a = editor.GetAttributeByIndex(0, i)) attributes.push_back(a);
+    }
+    readWmaAttributes(attributes, tag);
 }
 
 bool isOwnedAttribute(std::u16string_view name) {

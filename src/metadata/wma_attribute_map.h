@@ -7,6 +7,8 @@
 
 #include <id3/tag.h>
 
+#include <span>
+
 #include "platform/media/metadata_editor.h"
 
 namespace tallory::metadata {
@@ -18,6 +20,8 @@ inline constexpr const char* kWmIdentifierOwner = "WM/UniqueFileIdentifier";
 // identifier the first attribute in the file's order wins, and an "ID3"
 // attribute (a whole ID3v2 tag) replaces everything gathered before it.
 void readWmaAttributes(const platform::media::MetadataEditor& editor, ID3_Tag& tag);
+// The same over attributes in the file's order (all of stream 0).
+void readWmaAttributes(std::span<const platform::media::Attribute* const> attributes, ID3_Tag& tag);
 
 // True for the names a write replaces: "ID3", "ID3/..." and every name of the
 // table (exact comparison).
