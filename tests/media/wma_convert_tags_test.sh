@@ -33,5 +33,11 @@ edited=$(/usr/bin/python3 "$TAGS" dump out.wma)
 grep -qxF $'Author\tstring\t0\t0\tOther' <<<"$edited" || fail "edited artist not seen by mutagen"
 [[ $(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 out.wma) == 2.* ]] || fail "duration after edit"
 
+# A ".wma" that is no ASF file is refused with a reason, and left as it was.
+printf 'not a header at all' > fake.wma
+out=$("$TALLORY" tags set fake.wma TIT2=x 2>&1); rc=$?
+[[ $rc -eq 1 && $out == *"cannot read the tag"* ]] || fail "fake.wma: exit $rc: $out"
+[[ $(cat fake.wma) == "not a header at all" ]] || fail "fake.wma changed"
+
 [[ $failed -eq 0 ]] && echo "all passed"
 exit $((failed > 0))
