@@ -8,6 +8,7 @@
 #include "metadata/metadata_frame.h"
 #include "metadata/metadata_tag.h"
 #include "metadata/mp3_metadata_file.h"
+#include "metadata/wma_metadata_file.h"
 #include "tallory/metadata.h"
 
 namespace tallory::metadata {
@@ -17,6 +18,7 @@ namespace {
 using CreateFile = IMetadataFile* (*)(const std::string& path);
 
 IMetadataFile* createMp3(const std::string& path) { return new (std::nothrow) Mp3MetadataFile(path); }
+IMetadataFile* createWma(const std::string& path) { return new (std::nothrow) WmaMetadataFile(path); }
 
 struct FileClassRow {
     const char* extension;
@@ -26,8 +28,8 @@ struct FileClassRow {
 // ".asf" is handled but not listed by MetadataGetFormats.
 constexpr FileClassRow kFileClasses[] = {
     {".mp3", &createMp3},
-    {".wma", nullptr},
-    {".asf", nullptr},
+    {".wma", &createWma},
+    {".asf", &createWma},
 };
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {

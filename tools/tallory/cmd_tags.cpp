@@ -119,7 +119,7 @@ int openFile(const std::string& path, Held<IMetadataFile>& file) {
     if (::access(path.c_str(), R_OK) != 0) return fail(path + ": no such readable file");
     const HRESULT hr = MetadataCreateFromFile(path.c_str(), &file.p);
     if (hr == E_NOTIMPL) return fail(path + ": tags of this format are not supported in this build");
-    if (FAILED(hr)) return fail(path + ": not a file whose tags can be handled (.mp3)");
+    if (FAILED(hr)) return fail(path + ": not a file whose tags can be handled (.mp3, .wma, .asf)");
     return kExitOk;
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/report.h"
 #include "core/ui_bridge.h"
+#include "tallory/metadata.h"
 
 namespace tallory::formats::wm {
 
@@ -113,6 +114,12 @@ bool WmaTarget::Close() {
         return false;
     }
     return true;
+}
+
+bool WmaTarget::OpenTag(IMetadataFile** tag) {
+    if (tag == nullptr) return false;
+    *tag = nullptr;
+    return SUCCEEDED(MetadataCreateFromFile(path_.c_str(), tag)) && *tag != nullptr;
 }
 
 bool WmaTarget::EstimateSize(uint32_t sourceBytes, const WAVEFORMATEX* sourceFormat, uint32_t* outputBytes) {
