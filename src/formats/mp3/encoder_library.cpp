@@ -12,7 +12,10 @@ EncoderLibrary::~EncoderLibrary() { unload(); }
 bool EncoderLibrary::load(const std::string& fileName, std::string& error) {
     unload();
     std::string dir = platform::moduleDirectory();
-    for (const std::string& candidate : {dir + "/" + fileName, dir + "/tallory/" + fileName}) {
+    // Beside the library, in its tallory/ folder, or, for a program linked
+    // statically in bin/, in the lib/tallory/ next to it.
+    for (const std::string& candidate :
+         {dir + "/" + fileName, dir + "/tallory/" + fileName, dir + "/../lib/tallory/" + fileName}) {
         if (!platform::pathExists(candidate)) continue;
         handle_ = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr) {
