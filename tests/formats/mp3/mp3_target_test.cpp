@@ -412,6 +412,23 @@ TEST_F(Mp3Codec, UnavailableRateIsRetriedWithAutoDetect) {
         << allMessages(r.progress);
     EXPECT_EQ(probe(out, "sample_rate"), "44100");
     EXPECT_EQ(probe(out, "channels"), "2");
+
+    // The target itself forgets the rate and channels it could not have.
+    IConvTarget* target = newMp3Target();
+    char err[TALLORY_MAX_PATH], text[256];
+    for (auto [name, value] : Options{{"encoder", "Codec"}, {"sample-rate", "48000"}, {"channels", "mono"}}) {
+        ASSERT_TRUE(target->SetOption(name.c_str(), value.c_str(), err));
+    }
+    ASSERT_TRUE(target->GetSettingsText(text, sizeof text));
+    EXPECT_STREQ(text, "MP3 Codec; 128 kbps; 48 kHz / mono; CRC off");
+    WAVEFORMATEX f = pcmFormat(2, kRate, 16);
+    target->SetPath((scratch() + "/again.mp3").c_str());
+    target->SetFormat(&f);
+    ASSERT_TRUE(target->Open());
+    EXPECT_TRUE(target->Close());
+    ASSERT_TRUE(target->GetSettingsText(text, sizeof text));
+    EXPECT_STREQ(text, "MP3 Codec; 128 kbps; auto kHz; CRC off");
+    target->Release();
 }
 
 TEST_F(Mp3Codec, RateTheCodecCannotTakeFails) {
