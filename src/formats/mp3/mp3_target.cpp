@@ -57,10 +57,11 @@ bool Mp3Target::openLibraryEncoder() {
         rate = format_.nSamplesPerSec <= 32000 ? 32000 : format_.nSamplesPerSec < 44101 ? 44100 : 48000;
         mode = format_.nChannels == 1 ? BE_MP3_MODE_MONO : BE_MP3_MODE_DUALCHANNEL;
     }
-    if (rate != format_.nSamplesPerSec || format_.wBitsPerSample != 16) {
-        // Only the rate and the sample size change; the channel count stays.
-        WAVEFORMATEX pcm{WAVE_FORMAT_PCM, format_.nChannels, rate, format_.nChannels * 2u * rate,
-                         static_cast<uint16_t>(format_.nChannels * 2), 16, 0};
+    // The encoder reads one channel in mono mode and two otherwise; any other
+    // input layout is mixed to that, or it would be read as the wrong layout.
+    const uint16_t channels = mode == BE_MP3_MODE_MONO ? 1 : 2;
+    if (rate != format_.nSamplesPerSec || format_.wBitsPerSample != 16 || channels != format_.nChannels) {
+        WAVEFORMATEX pcm{WAVE_FORMAT_PCM, channels, rate, channels * 2u * rate, static_cast<uint16_t>(channels * 2), 16, 0};
         acm::Result r = acm::Stream::open(acm::makeBlob(format_), acm::makeBlob(pcm), stream_);
         if (r != acm::kOk) {
             error("ACM failed to open the conversion stream (error %d)", static_cast<int>(r));
@@ -127,6 +128,7 @@ bool Mp3Target::openLibraryEncoder() {
     fifoRead_ = fifoWrite_ = 0;
     try {
         output_.assign(bufferSize, 0);
+        chunk_.assign(chunkSamples_, 0);
     } catch (const std::bad_alloc&) {
         error("Out of memory");
         return false;
@@ -262,10 +264,10 @@ bool Mp3Target::encodeFifo(bool last) {
         size_t take = std::min(chunkBytes, fifoWrite_ - fifoRead_);
         uint32_t produced = 0;
         // The FIFO holds 16-bit samples; a chunk starts on a sample boundary.
-        std::vector<int16_t> chunk(take / 2);
-        std::memcpy(chunk.data(), fifo_.data() + fifoRead_, chunk.size() * 2);
+        const size_t samples = take / 2;
+        std::memcpy(chunk_.data(), fifo_.data() + fifoRead_, samples * 2);
         fifoRead_ += take;
-        BE_ERR err = library_.encodeChunk(encoder_, static_cast<uint32_t>(chunk.size()), chunk.data(), output_.data(), &produced);
+        BE_ERR err = library_.encodeChunk(encoder_, static_cast<uint32_t>(samples), chunk_.data(), output_.data(), &produced);
         if (err != BE_ERR_SUCCESSFUL) {
             error("BladeEnc failed to encode a chunk (error #%d)", static_cast<int>(err));
             return false;
@@ -294,7 +296,7 @@ bool Mp3Target::Write(uint32_t byteCount, const void* data) {
         fifoRead_ = 0;
         fifoWrite_ = unread;
     }
-    std::memcpy(fifo_.data() + fifoWrite_, pcm, length);
+    if (length > 0) std::memcpy(fifo_.data() + fifoWrite_, pcm, length);
     fifoWrite_ += length;
     return encodeFifo(false);
 }
@@ -340,6 +342,7 @@ bool Mp3Target::Close() {
     if (hadFile && library_.writeVbrHeader != nullptr) library_.writeVbrHeader(path_.c_str());
     library_.unload();
     output_.clear();
+    chunk_.clear();
     fifo_.clear();
     fifoRead_ = fifoWrite_ = 0;
     return ok;

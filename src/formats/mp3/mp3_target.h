@@ -56,6 +56,7 @@ private:
     bool encoderOpen_ = false;
     uint32_t chunkSamples_ = 0;
     std::vector<uint8_t> output_;
+    std::vector<int16_t> chunk_;  // one chunk, aligned for the encoder
     std::vector<uint8_t> fifo_;
     size_t fifoRead_ = 0, fifoWrite_ = 0;
     std::FILE* file_ = nullptr;

@@ -188,6 +188,14 @@ Result Codec::openEncoder(const FormatBlob&) {
     enc_->sample_rate = static_cast<int>(d_.nSamplesPerSec);
     av_channel_layout_default(&enc_->ch_layout, d_.nChannels);
     enc_->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    // Our samples are 16-bit: take that layout where the encoder offers it
+    // (libmp3lame lists 32-bit planar first).
+    for (const AVSampleFormat* f = codec->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE; ++f) {
+        if (*f == AV_SAMPLE_FMT_S16 || *f == AV_SAMPLE_FMT_S16P) {
+            enc_->sample_fmt = *f;
+            break;
+        }
+    }
     enc_->bit_rate = int64_t{d_.nAvgBytesPerSec} * 8;
     // GSM 6.10 is defined at 8 kHz; other rates are written as the original codec did.
     enc_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
