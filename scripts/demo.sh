@@ -30,6 +30,7 @@ run tags show "$out/out/sample.mp3"
 echo "== MP3 -> Ogg Vorbis and WMA, and a batch named from the tags"
 run convert -q "$out/sample.mp3" --to ogg -o "$out/out/sample.ogg" --option vbr-quality=50
 run convert -q "$out/sample.mp3" --to wma -o "$out/out/sample.wma"
+run tags show "$out/out/sample.wma"
 run convert -q "$out/sample.mp3" "$out/sample.wav" --to aiff --scheme "$out/out/batch/<artist>/<tracknum> <title>"
 echo "== outputs in $out/out"
 ls -lR "$out/out" | grep -v '^total'
