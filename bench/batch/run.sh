@@ -3,11 +3,13 @@
 # and --jobs 2 in one run, outputs compared byte for byte, and sox converting
 # the same files one after another as the tool a user would pick instead.
 # Goal: --jobs 2 at least 1.8 times as fast as --jobs 1 on two cores.
-# Usage: bench/batch/run.sh [path/to/tallory]   (default: build/bin/tallory)
+# Usage: bench/batch/run.sh [build-dir or path/to/tallory]   (default: build/bin/tallory)
 #        BENCH_FORMAT=ogg bench/batch/run.sh     (a codec-bound target instead of AIFF)
 set -eu
 here=$(cd "$(dirname "$0")/../.." && pwd)
 TALLORY=${1:-$here/build/bin/tallory}
+# A build folder, like the other benchmarks take, names its program.
+[ -d "$TALLORY" ] && TALLORY=$TALLORY/bin/tallory
 FORMAT=${BENCH_FORMAT:-aiff}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
