@@ -37,13 +37,10 @@ uint32_t SourceBase::Release() {
 void* SourceBase::queryExtra(const IID&) { return nullptr; }
 
 void SourceBase::error(const char* format, ...) {
-    if (progress_ == nullptr) return;
-    char text[kReportBufferSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    vreport(progress_, "e", format, args);
     va_end(args);
-    report(progress_, "e", "%s", text);
 }
 
 bool SourceBase::SetPath(const char* path) {

@@ -42,13 +42,10 @@ uint32_t TargetBase::Release() {
 void* TargetBase::queryExtra(const IID&) { return nullptr; }
 
 void TargetBase::error(const char* format, ...) {
-    if (progress_ == nullptr) return;
-    char text[kReportBufferSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    vreport(progress_, "e", format, args);
     va_end(args);
-    report(progress_, "e", "%s", text);
 }
 
 int TargetBase::GetFormatIndex() { return formatIndex_; }

@@ -37,24 +37,7 @@ IConvTarget* newMp3Target() {
 
 void encodeMp3(EncodeResult& r, const std::string& path, const WAVEFORMATEX& f, const std::vector<uint8_t>& pcm,
                const Options& options = {}, size_t block = 16384) {
-    IConvTarget* target = newMp3Target();
-    ASSERT_NE(target, nullptr);
-    char err[TALLORY_MAX_PATH];
-    for (const auto& [name, value] : options) ASSERT_TRUE(target->SetOption(name.c_str(), value.c_str(), err)) << name;
-    target->SetProgress(&r.progress);
-    target->SetPath(path.c_str());
-    target->SetFormat(&f);
-    r.opened = target->Open();
-    r.written = r.opened;
-    for (size_t at = 0; r.opened && at < pcm.size(); at += block) {
-        uint32_t n = static_cast<uint32_t>(std::min(block, pcm.size() - at));
-        if (!target->Write(n, pcm.data() + at)) {
-            r.written = false;
-            break;
-        }
-    }
-    r.closed = target->Close();
-    target->Release();
+    encodeAs(CLSID_Mp3Target, r, path, f, pcm, options, block);
 }
 
 bool said(const RecordingProgress& p, const std::string& text, const std::string& kind) {

@@ -164,9 +164,12 @@ inline IConvSource* newSource() {
     return source;
 }
 
-inline void encode(EncodeResult& r, const std::string& path, const WAVEFORMATEX& f, const std::vector<uint8_t>& pcm,
-                   const std::vector<std::pair<std::string, std::string>>& options = {}, size_t block = 16384) {
-    IConvTarget* target = newTarget();
+// Any target class, created through the factory.
+inline void encodeAs(const CLSID& classId, EncodeResult& r, const std::string& path, const WAVEFORMATEX& f,
+                     const std::vector<uint8_t>& pcm, const std::vector<std::pair<std::string, std::string>>& options = {},
+                     size_t block = 16384) {
+    IConvTarget* target = nullptr;
+    ASSERT_EQ(ConvCreateObject(classId, &IID_IConvTarget, reinterpret_cast<void**>(&target)), S_OK);
     ASSERT_NE(target, nullptr);
     char err[TALLORY_MAX_PATH];
     for (const auto& [name, value] : options) ASSERT_TRUE(target->SetOption(name.c_str(), value.c_str(), err)) << name;
@@ -184,6 +187,11 @@ inline void encode(EncodeResult& r, const std::string& path, const WAVEFORMATEX&
     }
     r.closed = target->Close();
     target->Release();
+}
+
+inline void encode(EncodeResult& r, const std::string& path, const WAVEFORMATEX& f, const std::vector<uint8_t>& pcm,
+                   const std::vector<std::pair<std::string, std::string>>& options = {}, size_t block = 16384) {
+    encodeAs(CLSID_OggTarget, r, path, f, pcm, options, block);
 }
 
 // Collects what a source delivers.
