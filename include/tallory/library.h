@@ -21,6 +21,21 @@ TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters);
 // The library's version text, e.g. "v4.5".
 TALLORY_API const char* TalloryVersion(void);
 
+// The log of diagnostics outside conversions (FFmpeg's own lines, reasons for
+// refused tag writes). A line is shown when its level is at most the chosen
+// level; TALLORY_LOG_QUIET shows none. The default is TALLORY_LOG_WARNING.
+#define TALLORY_LOG_QUIET (-1)
+#define TALLORY_LOG_ERROR 0
+#define TALLORY_LOG_WARNING 1
+#define TALLORY_LOG_INFO 2
+#define TALLORY_LOG_DEBUG 3
+TALLORY_API void TalloryLogSetLevel(int level);
+TALLORY_API int TalloryLogGetLevel(void);
+// Receives each shown line (no line feed), from any thread, one call at a time.
+typedef void (*TalloryLogHandler)(void* context, int level, const char* line);
+// Replaces the default handler (standard error, prefixed "tallory: "); null restores it.
+TALLORY_API void TalloryLogSetHandler(TalloryLogHandler handler, void* context);
+
 }  // extern "C"
 
 #endif

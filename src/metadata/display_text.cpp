@@ -3,9 +3,11 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "metadata/genre_table.h"
 #include "metadata/id3_support.h"
@@ -69,6 +71,13 @@ std::u16string textOf(const ID3_Frame& frame, ID3_FieldID field) {
 
 std::u16string genreDisplay(std::u16string_view raw) {
     const std::u16string text = trimmed(raw);
+    // ID3v2.4 4.2.3: a genre is a bare number, or RX (remix) or CR (cover).
+    if (!text.empty() && text.size() <= 3 &&
+        std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+        return utf16FromUtf8(genreName(static_cast<long long>(leadingNumber(text))));
+    }
+    if (text == u"RX") return u"Remix";
+    if (text == u"CR") return u"Cover";
     std::u16string out;
     bool first = true;
     auto append = [&](std::u16string_view piece) {
@@ -144,6 +153,22 @@ std::u16string languageDisplay(std::u16string_view text) {
 
 std::u16string displayText(FrameKind kind, const ID3_Frame& frame) {
     const std::u16string text = textOf(frame, ID3FN_TEXT);
+    const std::vector<std::u16string> values = id3::fieldValues(frame, ID3FN_TEXT);
+    if (values.size() > 1 && kind != FrameKind::UserText && kind != FrameKind::Comment) {
+        // Several values of an ID3v2.4 frame, each shown as its kind shows one.
+        std::u16string out;
+        for (const std::u16string& v : values) {
+            if (!out.empty()) out += u", ";
+            if (kind == FrameKind::Genre) {
+                out += genreDisplay(v);
+            } else if (kind == FrameKind::Language) {
+                out += languageDisplay(v);
+            } else {
+                out += v;
+            }
+        }
+        return kind == FrameKind::Copyright ? u"Copyright (c) " + out : out;
+    }
     switch (kind) {
         case FrameKind::Copyright:
             return u"Copyright (c) " + text;
@@ -157,8 +182,12 @@ std::u16string displayText(FrameKind kind, const ID3_Frame& frame) {
             return languageDisplay(text);
         case FrameKind::Length:
             return lengthDisplay(text);
-        case FrameKind::UserText:
-            return text + u" (" + textOf(frame, ID3FN_DESCRIPTION) + u")";
+        case FrameKind::UserText: {
+            // The values after the description, joined.
+            std::u16string all = text;
+            for (size_t i = 1; i < values.size(); ++i) all += u", " + values[i];
+            return all + u" (" + textOf(frame, ID3FN_DESCRIPTION) + u")";
+        }
         case FrameKind::Comment: {
             const std::u16string description = textOf(frame, ID3FN_DESCRIPTION);
             return description.empty() ? text : text + u" (" + description + u")";

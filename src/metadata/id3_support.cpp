@@ -148,6 +148,47 @@ std::optional<std::u16string> fieldText(const ID3_Frame& frame, ID3_FieldID id) 
     return utf16FromLatin1(std::string_view(raw, n));
 }
 
+std::vector<std::u16string> fieldValues(const ID3_Frame& frame, ID3_FieldID id) {
+    std::vector<std::u16string> values;
+    const ID3_Field* field = frame.GetField(id);
+    if (field == nullptr || field->GetType() != ID3FTY_TEXTSTRING) return values;
+    const size_t bytes = field->Size();
+    std::u16string current;
+    auto finish = [&] {
+        if (!current.empty() && current.front() == 0xFEFF) current.erase(0, 1);
+        values.push_back(std::move(current));
+        current.clear();
+    };
+    if (isUtf16(field->GetEncoding())) {
+        const unicode_t* raw = field->GetRawUnicodeText();
+        if (raw == nullptr) return values;
+        for (size_t i = 0; i < bytes / 2; ++i) {
+            if (raw[i] == 0) {
+                finish();
+            } else {
+                current += swapped(static_cast<char16_t>(raw[i]));
+            }
+        }
+    } else {
+        const char* raw = field->GetRawText();
+        if (raw == nullptr) return values;
+        const bool utf8 = field->GetEncoding() == ID3TE_UTF8;
+        std::string piece;
+        for (size_t i = 0; i < bytes; ++i) {
+            if (raw[i] != 0) {
+                piece += raw[i];
+                continue;
+            }
+            values.push_back(utf8 ? utf16FromUtf8(piece) : utf16FromLatin1(piece));
+            piece.clear();
+        }
+        if (!piece.empty()) values.push_back(utf8 ? utf16FromUtf8(piece) : utf16FromLatin1(piece));
+        return values;
+    }
+    if (!current.empty()) finish();
+    return values;
+}
+
 bool setFieldText(ID3_Frame& frame, ID3_FieldID id, std::u16string_view text) {
     ID3_Field* field = frame.GetField(id);
     if (field == nullptr || field->GetType() != ID3FTY_TEXTSTRING) return false;

@@ -45,6 +45,8 @@ ID3_Frame* cloneFrame(const ID3_Frame& frame);
 
 // The text of a text field (its first item); nullopt when the frame lacks the field.
 std::optional<std::u16string> fieldText(const ID3_Frame& frame, ID3_FieldID field);
+// Every value of a text field: ID3v2.4 frames hold several, NUL-separated.
+std::vector<std::u16string> fieldValues(const ID3_Frame& frame, ID3_FieldID field);
 // Stores text in a text field. An 8-bit field keeps ISO-8859-1 when the text fits;
 // otherwise every encodable field of the frame moves to UTF-16, so nothing is lost
 // (the frame has one encoding byte). Fields that cannot carry an encoding (URL,

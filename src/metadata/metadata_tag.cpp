@@ -29,7 +29,7 @@ uint32_t MetadataTag::Release() {
     return left;
 }
 
-int MetadataTag::GetFrameCount() { return static_cast<int>(tag_.NumFrames()); }
+int MetadataTag::GetFrameCount() { return static_cast<int>(tag_.NumFrames() + raw_.size()); }
 
 HRESULT MetadataTag::Reserved(int, const IID&, void**) { return E_NOTIMPL; }
 
@@ -54,6 +54,7 @@ HRESULT MetadataTag::RemoveFrames(int frameId) {
         return true;
     });
     for (ID3_Frame* frame : doomed) delete tag_.RemoveFrame(frame);
+    std::erase_if(raw_, [&](const RawFrame& raw) { return frameIdOfText(raw.id.c_str()) == frameId; });
     return S_OK;
 }
 

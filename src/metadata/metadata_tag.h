@@ -4,6 +4,9 @@
 
 #include <id3/tag.h>
 
+#include <vector>
+
+#include "metadata/tag_guard.h"
 #include "tallory/metadata.h"
 
 namespace tallory::metadata {
@@ -27,9 +30,18 @@ public:
     // Replaces the frames with copies of every frame of `source`, in its order.
     void copyFramesFrom(const ID3_Tag& source);
 
+    // Frames kept as the bytes they were read as; they count as frames of the tag.
+    std::vector<RawFrame>& rawFrames() { return raw_; }
+    // The ID3v2 version an MP3 write uses: 4 for a tag read as ID3v2.4, so that
+    // its frames, values and encodings stay as they were; 3 otherwise.
+    int id3v2Major() const { return id3v2Major_; }
+    void setId3v2Major(int major) { id3v2Major_ = major == 4 ? 4 : 3; }
+
 private:
     uint32_t references_ = 0;
     ID3_Tag tag_;
+    std::vector<RawFrame> raw_;
+    int id3v2Major_ = 3;
 };
 
 // Our tag behind an interface pointer, or null for a foreign object.

@@ -21,6 +21,7 @@
 #include "metadata/tag_guard.h"
 #include "metadata/tag_render.h"
 #include "platform/files/file_system.h"
+#include "platform/log/log.h"
 
 namespace tallory::metadata {
 
@@ -82,9 +83,8 @@ struct AudioRange {
 
 // Where the audio lies between the file's tags. id3lib finds them when the file is
 // safe to give it; otherwise only a plain ID3v1 tag at the end is recognised.
-std::optional<AudioRange> audioRange(const std::string& path, int fd, uint64_t fileSize) {
+std::optional<AudioRange> audioRange(const std::string& path, const TagCheck& check, int fd, uint64_t fileSize) {
     uint64_t prepended = 0, appended = 0;
-    const TagCheck check = checkTagFile(path);
     if (check.trusted) {
         ID3_Tag probe;
         probe.Link(path.c_str(), kTrailingTags);
@@ -104,22 +104,33 @@ std::optional<AudioRange> audioRange(const std::string& path, int fd, uint64_t f
 // Writes the tag and the original's audio into a new file beside the original and
 // renames it over the original, so that a failure leaves the original whole.
 // Every tag the original had (ID3v2, ID3v1, Lyrics3, MusicMatch) is left out.
-bool replaceTags(const std::string& path, ID3_Tag& tag, bool id3v1, size_t frames) {
+bool replaceTags(const std::string& path, MetadataTag& tag, bool id3v1, size_t frames) {
     // Replace the file a link points to, not the link.
     char resolved[PATH_MAX];
     const std::string target = ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
     Descriptor original(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (original.get() < 0 || ::fstat(original.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    const auto range = audioRange(target, original.get(), static_cast<uint64_t>(info.st_size));
+    const TagCheck check = checkTagFile(target);
+    if (!check.damage.empty()) {
+        // The frames after the damage were not read: a new tag would lose them.
+        platform::log::write(TALLORY_LOG_ERROR, path + ": the ID3v2 tag is damaged (" + check.damage +
+                                                    "); it is not rewritten, so that none of its frames is lost");
+        return false;
+    }
+    const auto range = audioRange(target, check, original.get(), static_cast<uint64_t>(info.st_size));
     if (!range) return false;
 
     std::vector<uint8_t> head, tail;
     if (id3v1) {
-        tail = renderId3v1(tag);
+        tail = renderId3v1(tag.library());
     } else {
-        auto rendered = renderId3v2(tag, range->length);
-        if (!rendered) return false;
+        std::string why;
+        auto rendered = renderId3v2(tag.library(), tag.rawFrames(), tag.id3v2Major(), range->length, why);
+        if (!rendered) {
+            platform::log::write(TALLORY_LOG_ERROR, path + ": " + why);
+            return false;
+        }
         head = std::move(*rendered);
     }
     // Frames to write but no tag: as a library update that wrote nothing, a failure.
@@ -142,13 +153,16 @@ bool replaceTags(const std::string& path, ID3_Tag& tag, bool id3v1, size_t frame
 
 // Reads the file's tags into `into`: the checked ID3v2 tag first, then the frames
 // of the tags at the end whose identifiers the ID3v2 tag lacks.
-void readTags(const std::string& path, ID3_Tag& into) {
-    const TagCheck check = checkTagFile(path);
+void readTags(const std::string& path, MetadataTag& tag) {
+    TagCheck check = checkTagFile(path);
     if (!check.trusted) return;
+    ID3_Tag& into = tag.library();
     if (!check.id3v2.empty()) {
         ID3_MemoryReader reader(check.id3v2.data(), check.id3v2.size());
         into.Parse(reader);
     }
+    tag.rawFrames() = std::move(check.rawFrames);
+    tag.setId3v2Major(check.major);
     ID3_Tag trailing;
     trailing.Link(path.c_str(), kTrailingTags);
     id3::forEachFrame(trailing, [&](ID3_Frame& frame) {
@@ -188,7 +202,7 @@ HRESULT Mp3MetadataFile::ReadTag(IMetadataTag** tag) {
     if (result == nullptr) return E_OUTOFMEMORY;
     try {
         // A file that is missing, unreadable or fails the checks reads as tag-less.
-        readTags(path_, result->library());
+        readTags(path_, *result);
     } catch (const std::bad_alloc&) {
         delete result;
         return E_OUTOFMEMORY;
@@ -202,15 +216,17 @@ HRESULT Mp3MetadataFile::WriteTag(IMetadataTag* tag) {
     MetadataTag* source = asMetadataTag(tag);
     if (source == nullptr) return E_INVALIDARG;
     try {
-        ID3_Tag out;
-        size_t copied = 0;
+        MetadataTag out;
+        size_t copied = source->rawFrames().size();
         id3::forEachFrame(source->library(), [&](ID3_Frame& frame) {
             ID3_Frame* copy = id3::cloneFrame(frame);
             if (copy == nullptr) throw std::bad_alloc();
-            out.AttachFrame(copy);
+            out.library().AttachFrame(copy);
             ++copied;
             return true;
         });
+        out.rawFrames() = source->rawFrames();
+        out.setId3v2Major(source->id3v2Major());
         const bool id3v1 = core::settings::readInt("Settings", "MP3_Store_ID3v1", 0) != 0;
         return replaceTags(path_, out, id3v1, copied) ? S_OK : E_FAIL;
     } catch (const std::bad_alloc&) {

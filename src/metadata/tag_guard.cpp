@@ -1,8 +1,11 @@
 #include "metadata/tag_guard.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <span>
 
 #include <zlib.h>
 
@@ -62,46 +65,265 @@ std::vector<uint8_t> resynchronised(const uint8_t* p, size_t n) {
     return out;
 }
 
-// Frames of an ID3v2.2.1 tag that id3lib would inflate or decrypt.
-bool isId3v22MetaFrame(const uint8_t* id) {
-    return (id[0] == 'C' && id[1] == 'R' && id[2] == 'M') || (id[0] == 'C' && id[1] == 'D' && id[2] == 'M');
+// ID3v2.2 identifiers and their ID3v2.3 forms; the bodies share one layout but PIC's.
+struct V22Name {
+    const char* v22;
+    const char* v23;
+};
+constexpr V22Name kV22Names[] = {
+    {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"EQU", "EQUA"}, {"ETC", "ETCO"},
+    {"GEO", "GEOB"}, {"IPL", "IPLS"}, {"MCI", "MCDI"}, {"MLL", "MLLT"}, {"PIC", "APIC"}, {"POP", "POPM"},
+    {"REV", "RVRB"}, {"RVA", "RVAD"}, {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"},
+    {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"}, {"TEN", "TENC"},
+    {"TFT", "TFLT"}, {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"}, {"TMT", "TMED"},
+    {"TOA", "TOPE"}, {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TORY"}, {"TOT", "TOAL"}, {"TP1", "TPE1"},
+    {"TP2", "TPE2"}, {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TPA", "TPOS"}, {"TPB", "TPUB"}, {"TRC", "TSRC"},
+    {"TRD", "TRDA"}, {"TRK", "TRCK"}, {"TSI", "TSIZ"}, {"TSS", "TSSE"}, {"TT1", "TIT1"}, {"TT2", "TIT2"},
+    {"TT3", "TIT3"}, {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"}, {"ULT", "USLT"},
+    {"WAF", "WOAF"}, {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"},
+    {"WXX", "WXXX"},
+    // iTunes writes these into ID3v2.2 tags.
+    {"TCP", "TCMP"}, {"TS2", "TSO2"}, {"TSA", "TSOA"}, {"TSC", "TSOC"}, {"TSP", "TSOP"}, {"TST", "TSOT"},
+};
+
+const char* v23NameOf(const uint8_t* id) {
+    for (const V22Name& n : kV22Names) {
+        if (std::equal(id, id + 3, reinterpret_cast<const uint8_t*>(n.v22))) return n.v23;
+    }
+    return nullptr;
+}
+
+// The MIME type of an ID3v2.2 picture's three-letter image format.
+std::string mimeOfImageFormat(const uint8_t* format) {
+    std::string f;
+    for (int i = 0; i < 3 && format[i] != 0; ++i) f += static_cast<char>(std::tolower(format[i]));
+    while (!f.empty() && f.back() == ' ') f.pop_back();
+    if (f == "jpg") return "image/jpeg";
+    if (f.empty()) return "";
+    if (f == "-->") return "-->";  // ID3v2.3 4.15: a link to the picture
+    return "image/" + f;
+}
+
+// An ID3v2.2 PIC body (encoding, image format, type, description, data) as an APIC body.
+std::optional<std::vector<uint8_t>> apicOfPic(const uint8_t* data, size_t size) {
+    if (size < 5) return std::nullopt;
+    std::vector<uint8_t> out;
+    out.reserve(size + 16);
+    out.push_back(data[0]);
+    const std::string mime = mimeOfImageFormat(data + 1);
+    out.insert(out.end(), mime.begin(), mime.end());
+    out.push_back(0);
+    out.insert(out.end(), data + 4, data + size);
+    return out;
 }
 
 void appendBigEndian(std::vector<uint8_t>& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
-// Appends an ID3v2.3 frame without format flags, its texts moved to an encoding id3lib returns.
-void appendFrame(std::vector<uint8_t>& frames, const uint8_t* id, uint8_t status, const uint8_t* data, size_t size,
-                 TagCheck& result) {
-    TranscodeResult text = transcodeFrameData(id, data, size);
-    if (text.kind == TranscodeKind::Unreadable) {
-        ++result.droppedFrames;
-        return;
-    }
-    if (text.kind == TranscodeKind::Rewritten) {
-        data = text.data.data();
-        size = text.data.size();
-    }
-    frames.insert(frames.end(), id, id + 4);
-    appendBigEndian(frames, static_cast<uint32_t>(size));
-    frames.push_back(status);
-    frames.push_back(0);
-    frames.insert(frames.end(), data, data + size);
+void appendSyncsafe(std::vector<uint8_t>& out, uint32_t v) {
+    for (int shift = 21; shift >= 0; shift -= 7) out.push_back(static_cast<uint8_t>((v >> shift) & 0x7F));
 }
 
-// Walks the frames of a resynchronised tag body and writes them out for id3lib.
-TagCheck rewriteFrames(const std::vector<uint8_t>& body, int major, size_t start) {
+// Inflates zlib data of at most `limit` bytes; nullopt when it is damaged or larger.
+std::optional<std::vector<uint8_t>> inflated(const uint8_t* data, size_t size, size_t expected, size_t limit) {
+    if (expected > limit) return std::nullopt;
+    std::vector<uint8_t> out(expected != 0 ? expected : std::min<size_t>(limit, size * 4 + 64));
+    z_stream z{};
+    if (::inflateInit(&z) != Z_OK) return std::nullopt;
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (z.total_out == out.size()) {
+            if (expected != 0 || out.size() >= limit) break;
+            out.resize(std::min(limit, out.size() * 2));
+        }
+        z.next_out = out.data() + z.total_out;
+        z.avail_out = static_cast<uInt>(out.size() - z.total_out);
+        rc = ::inflate(&z, Z_NO_FLUSH);
+    }
+    const size_t produced = z.total_out;
+    ::inflateEnd(&z);
+    if (rc != Z_STREAM_END || (expected != 0 && produced != expected)) return std::nullopt;
+    out.resize(produced);
+    return out;
+}
+
+class FrameWalker {
+public:
+    FrameWalker(int major, bool tagUnsynchronised, TagCheck& result)
+        : major_(major), tagUnsynchronised_(tagUnsynchronised), result_(result) {}
+
+    // Appends an ID3v2.3 frame without format flags, its texts moved to an encoding id3lib returns.
+    // A frame whose content cannot be read is kept raw (`original`, in the tag's own layout).
+    void appendFrame(const uint8_t* id, uint8_t status, const uint8_t* data, size_t size,
+                     std::span<const uint8_t> original) {
+        TranscodeResult text = transcodeFrameData(id, data, size);
+        if (text.kind == TranscodeKind::Unreadable) {
+            keepRaw(id, original);
+            return;
+        }
+        if (text.kind == TranscodeKind::Rewritten) {
+            data = text.data.data();
+            size = text.data.size();
+        }
+        frames_.insert(frames_.end(), id, id + 4);
+        appendBigEndian(frames_, static_cast<uint32_t>(size));
+        frames_.push_back(status);
+        frames_.push_back(0);
+        frames_.insert(frames_.end(), data, data + size);
+    }
+
+    void keepRaw(const uint8_t* id, std::span<const uint8_t> original) {
+        if (major_ == 2) {
+            // An ID3v2.2 frame has no place in the ID3v2.3 tag it is written as.
+            damaged("the ID3v2.2 frame '%s' cannot be converted to ID3v2.3", id, 3);
+            return;
+        }
+        result_.rawFrames.push_back(
+            RawFrame{std::string(reinterpret_cast<const char*>(id), 4), major_, {original.begin(), original.end()}});
+    }
+
+    void damaged(const char* format, const uint8_t* id, size_t idBytes) {
+        if (!result_.damage.empty()) return;
+        char text[200];
+        std::snprintf(text, sizeof text, format, std::string(reinterpret_cast<const char*>(id), idBytes).c_str());
+        result_.damage = text;
+    }
+
+    void v22(const uint8_t* h, const uint8_t* data, size_t size, std::span<const uint8_t> original) {
+        const char* name = v23NameOf(h);
+        if (name == nullptr) {
+            damaged("the ID3v2.2 frame '%s' has no ID3v2.3 form", h, 3);
+            return;
+        }
+        const auto* id = reinterpret_cast<const uint8_t*>(name);
+        if (std::equal(h, h + 3, reinterpret_cast<const uint8_t*>("PIC"))) {
+            const auto body = apicOfPic(data, size);
+            if (!body) {
+                damaged("the ID3v2.2 picture '%s' is cut short", h, 3);
+                return;
+            }
+            appendFrame(id, 0, body->data(), body->size(), original);
+            return;
+        }
+        appendFrame(id, 0, data, size, original);
+    }
+
+    // Returns false when the frame cannot be placed (its flag bytes are missing).
+    bool v23(const uint8_t* h, const uint8_t* data, uint32_t size, std::span<const uint8_t> original) {
+        const uint8_t format = h[9];
+        const bool compressed = (format & 0x80) != 0;
+        const bool encrypted = (format & 0x40) != 0;
+        const bool grouped = (format & 0x20) != 0;
+        const size_t extra = (compressed ? 4 : 0) + (encrypted ? 1 : 0) + (grouped ? 1 : 0);
+        if (size < extra) {
+            keepRaw(h, original);
+            return true;
+        }
+        if (!compressed) {
+            if (encrypted || grouped) {
+                frames_.insert(frames_.end(), h, h + 9);
+                frames_.push_back(format & 0x60);
+                frames_.insert(frames_.end(), data, data + size);
+            } else {
+                appendFrame(h, h[8], data, size, original);
+            }
+            return true;
+        }
+        const uint32_t declared = bigEndian(data, 4);
+        std::optional<std::vector<uint8_t>> plain;
+        if (!encrypted && declared != 0) plain = inflated(data + extra, size - extra, declared, kMaxInflatedFrameBytes);
+        if (!plain) {
+            // Encrypted, or an inflation id3lib must not try: kept as it is.
+            keepRaw(h, original);
+            return true;
+        }
+        if (grouped) {
+            frames_.insert(frames_.end(), h, h + 4);
+            appendBigEndian(frames_, static_cast<uint32_t>(plain->size() + 1));
+            frames_.push_back(h[8]);
+            frames_.push_back(0x20);
+            frames_.push_back(data[4]);
+            frames_.insert(frames_.end(), plain->begin(), plain->end());
+        } else {
+            appendFrame(h, h[8], plain->data(), plain->size(), original);
+        }
+        return true;
+    }
+
+    // ID3v2.4 4.1.2: grouping (0x40), compression (0x08), encryption (0x04),
+    // unsynchronisation (0x02) and a data length indicator (0x01), whose bytes
+    // follow the header in that order.
+    void v24(const uint8_t* h, const uint8_t* data, uint32_t size, std::span<const uint8_t> original) {
+        const uint8_t format = h[9];
+        const bool grouped = (format & 0x40) != 0;
+        const bool compressed = (format & 0x08) != 0;
+        const bool encrypted = (format & 0x04) != 0;
+        const bool unsynchronised = (format & 0x02) != 0 || tagUnsynchronised_;
+        const bool lengthGiven = (format & 0x01) != 0;
+        // Grouped or encrypted frames cannot be given to id3lib without losing their flag bytes.
+        if (grouped || encrypted || (format & 0xB0) != 0) {
+            keepRaw(h, original);
+            return;
+        }
+        size_t skip = 0;
+        uint32_t length = 0;
+        if (lengthGiven) {
+            if (size < 4 || ((data[0] | data[1] | data[2] | data[3]) & 0x80) != 0) {
+                keepRaw(h, original);
+                return;
+            }
+            length = syncsafe(data);
+            skip = 4;
+        }
+        std::vector<uint8_t> body = unsynchronised ? resynchronised(data + skip, size - skip)
+                                                   : std::vector<uint8_t>(data + skip, data + size);
+        if (compressed) {
+            auto plain = inflated(body.data(), body.size(), lengthGiven ? length : 0, kMaxInflatedFrameBytes);
+            if (!plain) {
+                keepRaw(h, original);
+                return;
+            }
+            body = std::move(*plain);
+        }
+        // ID3v2.4 status flags (0x70) sit one bit lower than ID3v2.3's (0xE0).
+        appendFrame(h, static_cast<uint8_t>((h[8] << 1) & 0xE0), body.data(), body.size(), original);
+    }
+
+    std::vector<uint8_t>& frames() { return frames_; }
+
+private:
+    int major_;
+    bool tagUnsynchronised_;
+    TagCheck& result_;
+    std::vector<uint8_t> frames_;
+};
+
+// Walks the frames of a tag body and writes them out for id3lib. `body` is
+// resynchronised already for ID3v2.2 and 2.3 tags with the unsynchronisation flag.
+TagCheck rewriteFrames(const std::vector<uint8_t>& body, int major, size_t start, bool unsynchronised) {
     const size_t idBytes = major == 2 ? 3 : 4;
     const size_t headerBytes = major == 2 ? 6 : 10;
     TagCheck result = trustedEmpty();
-    std::vector<uint8_t> frames;
+    result.major = major;
+    FrameWalker walker(major, major == 4 && unsynchronised, result);
     size_t pos = start;
-    while (pos < body.size()) {
+    char where[160];
+    while (pos < body.size() && result.damage.empty()) {
         if (body[pos] == 0) break;  // padding
-        if (body.size() - pos < headerBytes) return refuse("a frame header at byte %llu is cut off", pos);
-        for (size_t i = 0; i < idBytes; ++i) {
-            if (!isIdChar(body[pos + i])) return refuse("the frame at byte %llu has no valid identifier", pos);
+        if (body.size() - pos < headerBytes) {
+            std::snprintf(where, sizeof where, "a frame header at byte %zu of the tag is cut off", pos);
+            result.damage = where;
+            break;
+        }
+        bool valid = true;
+        for (size_t i = 0; i < idBytes; ++i) valid = valid && isIdChar(body[pos + i]);
+        if (!valid) {
+            std::snprintf(where, sizeof where, "the frame at byte %zu of the tag has no valid identifier", pos);
+            result.damage = where;
+            break;
         }
         const uint8_t* h = &body[pos];
         const size_t room = body.size() - pos - headerBytes;
@@ -110,71 +332,28 @@ TagCheck rewriteFrames(const std::vector<uint8_t>& body, int major, size_t start
             // ID3v2.4 sizes are sync-safe; some writers put plain numbers there.
             size = syncsafe(h + 4);
         }
-        if (size > room) return refuse("a frame declares %llu bytes; the tag has %llu left", size, room);
+        if (size > room) {
+            std::snprintf(where, sizeof where, "the frame '%.*s' at byte %zu declares %u bytes; the tag has %zu left",
+                          static_cast<int>(idBytes), reinterpret_cast<const char*>(h), pos, size, room);
+            result.damage = where;
+            break;
+        }
         const uint8_t* data = h + headerBytes;
+        const std::span<const uint8_t> original(h, headerBytes + size);
         pos += headerBytes + size;
         if (major == 2) {
-            if (isId3v22MetaFrame(h)) {
-                ++result.droppedFrames;
-                continue;
-            }
-            frames.insert(frames.end(), h, h + headerBytes + size);
-            continue;
-        }
-        const uint8_t format = h[9];
-        if (major == 4) {
-            // Compression, encryption, unsynchronisation and length fields of 2.4 frames
-            // are not read by id3lib as 2.4 defines them.
-            if (format != 0) {
-                ++result.droppedFrames;
-                continue;
-            }
-            appendFrame(frames, h, 0, data, size, result);
-            continue;
-        }
-        const bool compressed = (format & 0x80) != 0;
-        const bool encrypted = (format & 0x40) != 0;
-        const bool grouped = (format & 0x20) != 0;
-        const size_t extra = (compressed ? 4 : 0) + (encrypted ? 1 : 0) + (grouped ? 1 : 0);
-        if (size < extra) return refuse("a frame of %llu bytes cannot hold its %llu flag bytes", size, extra);
-        if (!compressed) {
-            if (encrypted || grouped) {
-                frames.insert(frames.end(), h, h + 9);
-                frames.push_back(format & 0x60);
-                frames.insert(frames.end(), data, data + size);
-            } else {
-                appendFrame(frames, h, h[8], data, size, result);
-            }
-            continue;
-        }
-        const uint32_t inflated = bigEndian(data, 4);
-        if (encrypted || inflated == 0 || inflated > kMaxInflatedFrameBytes) {
-            ++result.droppedFrames;
-            continue;
-        }
-        std::vector<uint8_t> plain(inflated);
-        uLongf plainBytes = inflated;
-        const size_t packed = size - extra;
-        if (::uncompress(plain.data(), &plainBytes, data + extra, packed) != Z_OK || plainBytes != inflated) {
-            ++result.droppedFrames;
-            continue;
-        }
-        if (grouped) {
-            frames.insert(frames.end(), h, h + 4);
-            appendBigEndian(frames, inflated + 1);
-            frames.push_back(h[8]);
-            frames.push_back(0x20);
-            frames.push_back(data[4]);
-            frames.insert(frames.end(), plain.begin(), plain.end());
+            walker.v22(h, data, size, original);
+        } else if (major == 3) {
+            (void)walker.v23(h, data, size, original);
         } else {
-            appendFrame(frames, h, h[8], plain.data(), plain.size(), result);
+            walker.v24(h, data, size, original);
         }
     }
+    std::vector<uint8_t>& frames = walker.frames();
     if (!frames.empty()) {
         const uint32_t n = static_cast<uint32_t>(frames.size());
-        result.id3v2 = {'I', 'D', '3', static_cast<uint8_t>(major == 2 ? 2 : 3), 0, 0,
-                        static_cast<uint8_t>((n >> 21) & 0x7F), static_cast<uint8_t>((n >> 14) & 0x7F),
-                        static_cast<uint8_t>((n >> 7) & 0x7F), static_cast<uint8_t>(n & 0x7F)};
+        result.id3v2 = {'I', 'D', '3', 3, 0, 0};
+        appendSyncsafe(result.id3v2, n);
         result.id3v2.insert(result.id3v2.end(), frames.begin(), frames.end());
     }
     return result;
@@ -195,7 +374,7 @@ TagCheck checkId3v2(const std::vector<uint8_t>& file, uint64_t fileSize) {
         return refuse("the ID3v2 tag declares %llu bytes; the file has %llu", kHeaderBytes + size + footer, fileSize);
     }
     if (major == 2 && (flags & 0x40)) return refuse("an ID3v2.2 tag with the undefined compression flag");
-    // ID3v2.4 unsynchronises frame by frame; its frames with flags are left out anyway.
+    // ID3v2.4 unsynchronises frame by frame (the tag's flag says every frame is).
     std::vector<uint8_t> body = (flags & 0x80) && major < 4
                                     ? resynchronised(h + kHeaderBytes, size)
                                     : std::vector<uint8_t>(h + kHeaderBytes, h + kHeaderBytes + size);
@@ -208,7 +387,7 @@ TagCheck checkId3v2(const std::vector<uint8_t>& file, uint64_t fileSize) {
         }
         start = extended;
     }
-    TagCheck result = rewriteFrames(body, major, start);
+    TagCheck result = rewriteFrames(body, major, start, (flags & 0x80) != 0);
     result.id3v2Bytes = kHeaderBytes + size + footer;
     return result;
 }

@@ -1,5 +1,6 @@
 #include "metadata/tag_render.h"
 
+#include <set>
 #include <string>
 
 #include "metadata/id3_support.h"
@@ -54,28 +55,347 @@ void put(std::vector<uint8_t>& out, size_t at, const std::string& text, size_t w
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> renderId3v2(ID3_Tag& tag, uint64_t audioBytes) {
+namespace {
+
+// A frame as id3lib renders it (the ID3v2.3 layout), taken apart.
+struct Frame {
+    std::string id;
+    uint8_t status = 0;
+    uint8_t format = 0;
     std::vector<uint8_t> body;
-    std::optional<std::vector<uint8_t>> failed;
+};
+
+std::optional<Frame> split(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() < kHeaderBytes) return std::nullopt;
+    Frame f;
+    f.id.assign(reinterpret_cast<const char*>(bytes.data()), 4);
+    f.status = bytes[8];
+    f.format = bytes[9];
+    f.body.assign(bytes.begin() + kHeaderBytes, bytes.end());
+    return f;
+}
+
+bool isTextId(const std::string& id) { return id.size() == 4 && id[0] == 'T' && id != "TXXX"; }
+
+// The frames ID3v2.4 added (ID3v2.4 frames section 4 and its changes from 2.3).
+bool isV24Only(const std::string& id) {
+    static const char* const kIds[] = {"ASPI", "EQU2", "RVA2", "SEEK", "SIGN", "TDEN", "TDOR", "TDRC", "TDRL",
+                                       "TDTG", "TIPL", "TMCL", "TMOO", "TPRO", "TSOA", "TSOP", "TSOT", "TSST"};
+    for (const char* k : kIds) {
+        if (id == k) return true;
+    }
+    return false;
+}
+
+std::u16string joined(const std::vector<std::u16string>& values, std::u16string_view separator) {
+    std::u16string out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) out += separator;
+        out += values[i];
+    }
+    return out;
+}
+
+bool allDigits(std::u16string_view text) {
+    if (text.empty()) return false;
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9') return false;
+    }
+    return true;
+}
+
+// ID3v2.3 4.2.1: genres by number in parentheses, then the refinement text.
+std::u16string v23Genre(const std::vector<std::u16string>& values) {
+    std::u16string numbers;
+    std::vector<std::u16string> texts;
+    for (const std::u16string& v : values) {
+        if (allDigits(v)) {
+            numbers += u"(" + v + u")";
+        } else {
+            texts.push_back(v);
+        }
+    }
+    return numbers + joined(texts, u"/");
+}
+
+// A text body: ISO-8859-1 when every value fits, else UTF-16 with a byte-order mark.
+std::vector<uint8_t> textBody(const std::vector<std::u16string>& values, bool latin1Allowed = true) {
+    bool latin1 = latin1Allowed;
+    for (const std::u16string& v : values) latin1 = latin1 && fitsLatin1(v);
+    std::vector<uint8_t> out{static_cast<uint8_t>(latin1 ? 0 : 1)};
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) {
+            out.push_back(0);
+            if (!latin1) out.push_back(0);
+        }
+        if (latin1) {
+            for (char16_t c : values[i]) out.push_back(static_cast<uint8_t>(c));
+        } else {
+            out.push_back(0xFF);
+            out.push_back(0xFE);
+            for (char16_t c : values[i]) {
+                out.push_back(static_cast<uint8_t>(c & 0xFF));
+                out.push_back(static_cast<uint8_t>(c >> 8));
+            }
+        }
+    }
+    return out;
+}
+
+Frame textFrame(const char* id, const std::vector<std::u16string>& values) {
+    return Frame{id, 0, 0, textBody(values)};
+}
+
+std::u16string firstValue(const Frame& f) {
+    const auto values = textValues(f.body.data(), f.body.size());
+    return values.empty() ? std::u16string() : values.front();
+}
+
+std::u16string digitsAt(std::u16string_view text, size_t at, size_t n) {
+    if (text.size() < at + n) return {};
+    const std::u16string_view piece = text.substr(at, n);
+    return allDigits(piece) ? std::u16string(piece) : std::u16string();
+}
+
+// TDRC's "yyyy-MM-ddTHH:mm:ss" as the ID3v2.3 year, date (DDMM) and time (HHMM).
+void splitRecordingTime(std::u16string_view text, std::vector<Frame>& out, const std::set<std::string>& ids) {
+    auto has = [&](const char* id) { return ids.count(id) != 0; };
+    const std::u16string year = digitsAt(text, 0, 4);
+    if (year.empty()) {
+        // Not a timestamp: kept as text.
+        out.push_back(Frame{"TXXX", 0, 0, textBody({u"TDRC", std::u16string(text)})});
+        return;
+    }
+    if (!has("TYER")) out.push_back(textFrame("TYER", {year}));
+    const std::u16string month = digitsAt(text, 5, 2), day = digitsAt(text, 8, 2);
+    if (!month.empty() && !day.empty() && !has("TDAT")) out.push_back(textFrame("TDAT", {day + month}));
+    const std::u16string hour = digitsAt(text, 11, 2), minute = digitsAt(text, 14, 2);
+    if (!hour.empty() && !minute.empty() && !has("TIME")) out.push_back(textFrame("TIME", {hour + minute}));
+}
+
+// Frames for an ID3v2.3 tag: several values joined, ID3v2.4 frames converted.
+std::vector<Frame> forV23(std::vector<Frame> frames) {
+    std::vector<Frame> out;
+    out.reserve(frames.size());
+    std::set<std::string> ids;
+    for (const Frame& f : frames) ids.insert(f.id);
+    auto has = [&](const char* id) { return ids.count(id) != 0; };
+    for (Frame& f : frames) {
+        if (!isTextId(f.id) && f.id != "TXXX") {
+            out.push_back(std::move(f));
+            continue;
+        }
+        const auto values = textValues(f.body.data(), f.body.size());
+        if (f.id == "TDRC") {
+            splitRecordingTime(values.empty() ? u"" : values.front(), out, ids);
+        } else if (f.id == "TDOR") {
+            const std::u16string year = values.empty() ? u"" : digitsAt(values.front(), 0, 4);
+            if (!year.empty() && !has("TORY")) {
+                out.push_back(textFrame("TORY", {year}));
+            } else if (!values.empty()) {
+                out.push_back(Frame{"TXXX", 0, 0, textBody({u"TDOR", values.front()})});
+            }
+        } else if (f.id == "TIPL" && !has("IPLS")) {
+            f.id = "IPLS";
+            out.push_back(std::move(f));
+        } else if (isV24Only(f.id)) {
+            out.push_back(Frame{"TXXX", 0, 0, textBody({utf16FromLatin1(f.id), joined(values, u"/")})});
+        } else if (f.id == "TXXX") {
+            // A description and several values: the values joined.
+            if (values.size() > 2) {
+                std::vector<std::u16string> rest(values.begin() + 1, values.end());
+                f.body = textBody({values.front(), joined(rest, u"/")});
+            }
+            out.push_back(std::move(f));
+        } else if (values.size() > 1) {
+            f.body = textBody({f.id == "TCON" ? v23Genre(values) : joined(values, u"/")});
+            out.push_back(std::move(f));
+        } else {
+            out.push_back(std::move(f));
+        }
+    }
+    return out;
+}
+
+// Frames for an ID3v2.4 tag: the ID3v2.3 date frames become TDRC, TORY TDOR.
+std::vector<Frame> forV24(std::vector<Frame> frames) {
+    const Frame *year = nullptr, *date = nullptr, *time = nullptr, *recorded = nullptr, *original = nullptr,
+                *originalTime = nullptr;
+    for (const Frame& f : frames) {
+        if (f.id == "TYER") year = &f;
+        if (f.id == "TDAT") date = &f;
+        if (f.id == "TIME") time = &f;
+        if (f.id == "TDRC") recorded = &f;
+        if (f.id == "TORY") original = &f;
+        if (f.id == "TDOR") originalTime = &f;
+    }
+    std::vector<Frame> added;
+    bool dropDates = false, dropRecorded = false, dropOriginal = false;
+    if (year != nullptr) {
+        const std::u16string y = digitsAt(firstValue(*year), 0, 4);
+        const std::u16string current = recorded != nullptr ? firstValue(*recorded) : u"";
+        if (!y.empty()) {
+            dropDates = true;
+            if (recorded == nullptr || current.substr(0, 4) != y) {
+                std::u16string stamp = y;
+                const std::u16string d = date != nullptr ? digitsAt(firstValue(*date), 0, 4) : u"";
+                if (!d.empty()) {
+                    stamp += u"-" + d.substr(2, 2) + u"-" + d.substr(0, 2);
+                    const std::u16string t = time != nullptr ? digitsAt(firstValue(*time), 0, 4) : u"";
+                    if (!t.empty()) stamp += u"T" + t.substr(0, 2) + u":" + t.substr(2, 2);
+                }
+                added.push_back(textFrame("TDRC", {stamp}));
+                dropRecorded = recorded != nullptr;
+            }
+        }
+    }
+    if (original != nullptr && originalTime == nullptr) {
+        const std::u16string y = digitsAt(firstValue(*original), 0, 4);
+        if (!y.empty()) {
+            added.push_back(textFrame("TDOR", {y}));
+            dropOriginal = true;
+        }
+    }
+    std::vector<Frame> out;
+    out.reserve(frames.size() + added.size());
+    for (Frame& f : frames) {
+        if (dropDates && (f.id == "TYER" || f.id == "TDAT" || f.id == "TIME")) continue;
+        if (dropRecorded && f.id == "TDRC") continue;
+        if (dropOriginal && f.id == "TORY") continue;
+        out.push_back(std::move(f));
+    }
+    out.insert(out.end(), added.begin(), added.end());
+    return out;
+}
+
+void appendV23(std::vector<uint8_t>& out, const Frame& f) {
+    out.insert(out.end(), f.id.begin(), f.id.end());
+    const auto n = static_cast<uint32_t>(f.body.size());
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(n >> shift));
+    out.push_back(f.status);
+    out.push_back(f.format);
+    out.insert(out.end(), f.body.begin(), f.body.end());
+}
+
+// ID3v2.4 4.1: a sync-safe size, status flags one bit lower, grouping as 0x40.
+bool appendV24(std::vector<uint8_t>& out, const Frame& f, std::string& why) {
+    if ((f.format & 0xC0) != 0) {
+        why = "the frame '" + f.id + "' is compressed or encrypted in the ID3v2.3 way and cannot be written into "
+              "an ID3v2.4 tag; the file is unchanged";
+        return false;
+    }
+    out.insert(out.end(), f.id.begin(), f.id.end());
+    const auto n = static_cast<uint32_t>(f.body.size());
+    for (int shift = 21; shift >= 0; shift -= 7) out.push_back(static_cast<uint8_t>((n >> shift) & 0x7F));
+    out.push_back(static_cast<uint8_t>((f.status >> 1) & 0x70));
+    out.push_back((f.format & 0x20) != 0 ? 0x40 : 0);
+    out.insert(out.end(), f.body.begin(), f.body.end());
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::u16string> textValues(const uint8_t* body, size_t size) {
+    std::vector<std::u16string> values;
+    if (size == 0) return values;
+    const uint8_t encoding = body[0];
+    std::u16string current;
+    if (encoding == 1 || encoding == 2) {
+        bool little = encoding == 1;
+        bool atStart = true;
+        for (size_t i = 1; i + 1 < size; i += 2) {
+            const char16_t raw = little ? static_cast<char16_t>(body[i] | (body[i + 1] << 8))
+                                        : static_cast<char16_t>((body[i] << 8) | body[i + 1]);
+            if (atStart && encoding == 1 && (raw == 0xFEFF || raw == 0xFFFE)) {
+                // A byte-order mark starts each value.
+                if (raw == 0xFFFE) little = !little;
+                atStart = false;
+                continue;
+            }
+            atStart = false;
+            if (raw == 0) {
+                values.push_back(std::move(current));
+                current.clear();
+                atStart = true;
+                continue;
+            }
+            current += raw;
+        }
+    } else {
+        std::string piece;
+        for (size_t i = 1; i <= size; ++i) {
+            if (i < size && body[i] != 0) {
+                piece += static_cast<char>(body[i]);
+                continue;
+            }
+            if (i == size && piece.empty()) break;
+            values.push_back(encoding == 3 ? utf16FromUtf8(piece) : utf16FromLatin1(piece));
+            piece.clear();
+        }
+        return values;
+    }
+    if (!current.empty()) values.push_back(std::move(current));
+    return values;
+}
+
+std::optional<std::vector<uint8_t>> renderId3v2(ID3_Tag& tag, const std::vector<RawFrame>& raw, int major,
+                                                uint64_t audioBytes, std::string& why) {
+    std::vector<Frame> frames;
     bool tooBig = false;
+    uint64_t total = 0;
     id3::forEachFrame(tag, [&](ID3_Frame& frame) {
         frame.SetSpec(ID3V2_3_0);
-        if (const auto bytes = id3::renderFrame(frame); bytes && !bytes->empty()) {
-            if (body.size() + bytes->size() > kMaxTagBodyBytes) {
-                tooBig = true;
-                return false;
-            }
-            body.insert(body.end(), bytes->begin(), bytes->end());
+        const auto bytes = id3::renderFrame(frame);
+        if (!bytes) {
+            tooBig = true;
+            return false;
         }
-        return true;
+        if (auto f = split(*bytes)) {
+            total += bytes->size();
+            frames.push_back(std::move(*f));
+        }
+        return total <= kMaxTagBodyBytes;
     });
-    if (tooBig) return failed;
+    if (tooBig || total > kMaxTagBodyBytes) {
+        why = "the tag would exceed the 256 MiB an ID3v2 tag holds; the file is unchanged";
+        return std::nullopt;
+    }
+    if (major != 4) {
+        // A frame that only ID3v2.4 can hold (RVA2, SIGN ...) keeps the tag at ID3v2.4.
+        for (const Frame& f : frames) {
+            if (isV24Only(f.id) && !isTextId(f.id)) major = 4;
+        }
+        for (const RawFrame& r : raw) {
+            if (r.major == 4) major = 4;
+        }
+    }
+    for (const RawFrame& r : raw) {
+        if (r.major != major) {
+            why = "the frame '" + r.id + "' is kept as it was read from an ID3v2." + std::to_string(r.major) +
+                  " tag and cannot be written into an ID3v2." + std::to_string(major) + " tag; the file is unchanged";
+            return std::nullopt;
+        }
+    }
+    frames = major == 4 ? forV24(std::move(frames)) : forV23(std::move(frames));
+    std::vector<uint8_t> body;
+    for (const Frame& f : frames) {
+        if (major == 4) {
+            if (!appendV24(body, f, why)) return std::nullopt;
+        } else {
+            appendV23(body, f);
+        }
+    }
+    for (const RawFrame& r : raw) body.insert(body.end(), r.bytes.begin(), r.bytes.end());
+    if (body.size() > kMaxTagBodyBytes) {
+        why = "the tag would exceed the 256 MiB an ID3v2 tag holds; the file is unchanged";
+        return std::nullopt;
+    }
     if (body.empty()) return body;
     const uint64_t unpadded = kHeaderBytes + body.size() + audioBytes;
     uint64_t padding = (unpadded / kPadMultiple + 1) * kPadMultiple - unpadded;
     if (body.size() + padding > kMaxTagBodyBytes) padding = 0;
     const uint64_t size = body.size() + padding;
-    std::vector<uint8_t> out = {'I', 'D', '3', 3, 0, 0,
+    std::vector<uint8_t> out = {'I', 'D', '3', static_cast<uint8_t>(major), 0, 0,
                                 static_cast<uint8_t>((size >> 21) & 0x7F), static_cast<uint8_t>((size >> 14) & 0x7F),
                                 static_cast<uint8_t>((size >> 7) & 0x7F), static_cast<uint8_t>(size & 0x7F)};
     out.reserve(kHeaderBytes + size);

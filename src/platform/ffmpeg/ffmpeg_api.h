@@ -38,7 +38,9 @@ namespace tallory::platform::ffmpeg {
     X(av_frame_get_buffer) \
     X(av_frame_unref) \
     X(av_interleaved_write_frame) \
+    X(av_log_format_line2) \
     X(av_log_get_level) \
+    X(av_log_set_callback) \
     X(av_log_set_level) \
     X(av_mallocz) \
     X(av_new_packet) \
@@ -101,6 +103,10 @@ const Api& api();
 bool available();
 // Why loading failed; empty when it did not.
 const std::string& loadError();
+// The level of our log that a line of FFmpeg's level AV_LOG_* is shown at; -2 for
+// lines that are never shown. FFmpeg's errors are our warnings (the conversion
+// reports its own failure), its warnings our information, its notes our debug lines.
+int logLevelOf(int ffmpegLevel);
 
 }  // namespace tallory::platform::ffmpeg
 
@@ -121,7 +127,9 @@ const std::string& loadError();
 #define av_frame_get_buffer (::tallory::platform::ffmpeg::api().av_frame_get_buffer)
 #define av_frame_unref (::tallory::platform::ffmpeg::api().av_frame_unref)
 #define av_interleaved_write_frame (::tallory::platform::ffmpeg::api().av_interleaved_write_frame)
+#define av_log_format_line2 (::tallory::platform::ffmpeg::api().av_log_format_line2)
 #define av_log_get_level (::tallory::platform::ffmpeg::api().av_log_get_level)
+#define av_log_set_callback (::tallory::platform::ffmpeg::api().av_log_set_callback)
 #define av_log_set_level (::tallory::platform::ffmpeg::api().av_log_set_level)
 #define av_mallocz (::tallory::platform::ffmpeg::api().av_mallocz)
 #define av_new_packet (::tallory::platform::ffmpeg::api().av_new_packet)
