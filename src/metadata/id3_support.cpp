@@ -3,6 +3,7 @@
 #include <id3/readers.h>
 #include <id3/writer.h>
 
+#include <cstring>
 #include <new>
 
 #include "metadata/text_codec.h"
@@ -232,6 +233,57 @@ size_t fieldBinarySize(const ID3_Frame& frame, ID3_FieldID id) {
     const ID3_Field* field = frame.GetField(id);
     if (field == nullptr || field->GetType() != ID3FTY_BINARY) return 0;
     return field->Size();
+}
+
+ID3_Frame* frameFromBytes(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() < 10 || bytes.size() >= (size_t{1} << 28)) return nullptr;
+    std::vector<uint8_t> wrapped = {'I', 'D', '3', 3, 0, 0};
+    const size_t n = bytes.size();
+    for (int shift = 21; shift >= 0; shift -= 7) wrapped.push_back(static_cast<uint8_t>((n >> shift) & 0x7F));
+    wrapped.insert(wrapped.end(), bytes.begin(), bytes.end());
+    ID3_Tag parsed;
+    ID3_MemoryReader reader(wrapped.data(), wrapped.size());
+    parsed.Parse(reader);
+    ID3_Frame* found = nullptr;
+    forEachFrame(parsed, [&](ID3_Frame& frame) {
+        found = &frame;
+        return false;
+    });
+    if (found == nullptr) return nullptr;
+    // The parsed tag owns its frames; hand one out by taking it from the tag.
+    return parsed.RemoveFrame(found);
+}
+
+ID3_Frame* newTextFrame(const char* id, const std::vector<std::u16string>& values) {
+    if (id == nullptr || std::strlen(id) != 4) return nullptr;
+    bool latin1 = true;
+    for (const std::u16string& v : values) latin1 = latin1 && fitsLatin1(v);
+    std::vector<uint8_t> body{static_cast<uint8_t>(latin1 ? 0 : 1)};
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) body.insert(body.end(), latin1 ? 1 : 2, 0);
+        if (latin1) {
+            for (char16_t c : values[i]) body.push_back(static_cast<uint8_t>(c));
+            continue;
+        }
+        body.push_back(0xFF);
+        body.push_back(0xFE);
+        for (char16_t c : values[i]) {
+            body.push_back(static_cast<uint8_t>(c & 0xFF));
+            body.push_back(static_cast<uint8_t>(c >> 8));
+        }
+    }
+    std::vector<uint8_t> frame(id, id + 4);
+    const auto n = static_cast<uint32_t>(body.size());
+    for (int shift = 24; shift >= 0; shift -= 8) frame.push_back(static_cast<uint8_t>(n >> shift));
+    frame.push_back(0);
+    frame.push_back(0);
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frameFromBytes(frame);
+}
+
+std::string frameIdString(const ID3_Frame& frame) {
+    const char* id = frame.GetTextID();
+    return id != nullptr && std::strlen(id) == 4 ? std::string(id) : std::string();
 }
 
 std::optional<std::vector<uint8_t>> renderFrame(const ID3_Frame& frame) {

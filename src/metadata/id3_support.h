@@ -62,6 +62,16 @@ void setFieldInt(ID3_Frame& frame, ID3_FieldID field, uint32_t value);
 // The byte size of a binary field (0 when absent).
 size_t fieldBinarySize(const ID3_Frame& frame, ID3_FieldID field);
 
+// A new frame parsed from one ID3v2.3 frame (header and body), owned by the
+// caller; null when the bytes are no frame. Frames id3lib does not know keep
+// their identifier (GetTextID) and bytes.
+ID3_Frame* frameFromBytes(const std::vector<uint8_t>& frame);
+// A new text frame (the ID3v2.3 identifier `id`) holding several values: ISO-8859-1
+// when they fit, else UTF-16. Null for a malformed identifier.
+ID3_Frame* newTextFrame(const char* id, const std::vector<std::u16string>& values);
+// The four-character identifier of any frame, known to id3lib or not ("" if none).
+std::string frameIdString(const ID3_Frame& frame);
+
 // The frame as ID3v2 bytes (none for a frame id3lib leaves out); nullopt when too big.
 std::optional<std::vector<uint8_t>> renderFrame(const ID3_Frame& frame);
 

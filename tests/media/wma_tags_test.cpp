@@ -236,12 +236,21 @@ TEST(WmaTags, EveryMappedFrameRoundTripsAndOutsideReadersSeeIt) {
     EXPECT_EQ(mutagenValue(wma, "ID3/TLEN"), "string:61000");
     EXPECT_EQ(mutagenValue(wma, "ID3/TDAT"), "string:0503");
     const auto& library = asMetadataTag(tag.get())->library();
-    for (ID3_FrameID id : {ID3FID_USERTEXT, ID3FID_PICTURE}) {
-        ID3_Frame* frame = tallory::metadata::id3::firstFrame(library, id);
-        auto rendered = tallory::metadata::id3::renderFrame(*frame);
-        ASSERT_TRUE(rendered);
-        const std::string name = std::string("ID3/") + (id == ID3FID_PICTURE ? "APIC" : "TXXX");
-        EXPECT_EQ(mutagenValue(wma, name), "binary:" + hex(*rendered)) << name;
+    // A user text is an attribute of its description's name, as other tools name them.
+    EXPECT_EQ(mutagenValue(wma, "MusicBrainz Album Id"), "string:f00d-ünï");
+    EXPECT_EQ(mutagenValue(wma, "ID3/TXXX"), "(none)");
+    {
+        // The picture is a "WM/Picture": type, size, MIME type, description (UTF-16LE), data.
+        ID3_Frame* apic = tallory::metadata::id3::firstFrame(library, ID3FID_PICTURE);
+        const ID3_Field* data = apic->GetField(ID3FN_DATA);
+        std::vector<uint8_t> expected = {3, 0x70, 0x11, 0x01, 0x00};
+        for (char c : std::string("image/png")) expected.insert(expected.end(), {static_cast<uint8_t>(c), 0});
+        expected.insert(expected.end(), {0, 0});
+        for (char c : std::string("cover")) expected.insert(expected.end(), {static_cast<uint8_t>(c), 0});
+        expected.insert(expected.end(), {0, 0});
+        expected.insert(expected.end(), data->GetRawBinary(), data->GetRawBinary() + data->Size());
+        EXPECT_EQ(mutagenValue(wma, "WM/Picture"), "binary:" + hex(expected));
+        EXPECT_EQ(mutagenValue(wma, "ID3/APIC"), "(none)");
     }
 
     // ffprobe reads the string attributes (under its own names for the common ones).
@@ -331,7 +340,8 @@ TEST(WmaTags, AttributesMutagenWroteReadAsMapped) {
     ASSERT_EQ(tagFile(wma)->WriteTag(tag.get()), S_OK);
     EXPECT_EQ(mutagenValue(wma, "WM/Track"), "dword:4");
     EXPECT_EQ(mutagenValue(wma, "WM/Picture"), "binary:0003");
-    EXPECT_EQ(mutagenValue(wma, "WM/Mood"), "(none)");
+    // A row whose frame id3lib does not know is carried by its identifier (TMOO), not dropped.
+    EXPECT_EQ(mutagenValue(wma, "WM/Mood"), "string:calm");
     EXPECT_EQ(mutagenValue(wma, "WM/Comments"), "(none)");
     EXPECT_EQ(mutagenValue(wma, "Description"), std::string("string:") + (commentsFirst ? "first comment" : "second comment"));
     EXPECT_EQ(mutagenValue(wma, "ID3/TXXX"), "(none)");

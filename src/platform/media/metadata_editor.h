@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <string_view>
 #include <vector>
 
@@ -42,6 +43,24 @@ public:
                              std::vector<uint8_t> value, uint16_t language = 0);
     // Removes the attribute at index among those of the stream.
     MediaStatus DeleteAttribute(uint16_t stream, uint16_t index);
+    // Calls fn for each attribute of the stream in index order (the computed ones
+    // first), in time linear in the number of attributes.
+    template <class Fn>
+    void forEachAttribute(uint16_t stream, Fn&& fn) const {
+        if (stream == 0) {
+            for (const Attribute& a : computed_) fn(a);
+        }
+        for (const Attribute& a : header_.attributes) {
+            if (a.stream == stream) fn(a);
+        }
+    }
+    // Removes every attribute of the stream for which pred is true (never the
+    // computed ones), in one pass; returns how many were removed.
+    template <class Pred>
+    size_t deleteAttributesIf(uint16_t stream, Pred&& pred) {
+        if (!open_) return 0;
+        return std::erase_if(header_.attributes, [&](const Attribute& a) { return a.stream == stream && pred(a); });
+    }
     // Writes the changed header into the file and closes it.
     MediaStatus Flush();
 
