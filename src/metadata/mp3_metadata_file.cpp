@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -76,6 +77,31 @@ bool copyRange(int from, int to, uint64_t offset, uint64_t length) {
     return true;
 }
 
+// The tags at a file's end lie within its last bytes: ID3v1 (128), Lyrics3 v2 (at
+// most 999999 + 15) and MusicMatch. id3lib reads a file through seeks of single
+// bytes, which made a large ID3v2 tag take seconds: it is given only this much of
+// the file's end, from memory.
+constexpr uint64_t kTrailingWindowBytes = 2u << 20;
+
+// Links `tag` to the tags at the end of the file, reading at most the window
+// after the ID3v2 tag. False when the file cannot be read.
+bool linkTrailingTags(ID3_Tag& tag, const std::string& path, uint64_t id3v2Bytes) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!f || std::fseek(f.get(), 0, SEEK_END) != 0) return false;
+    const long end = std::ftell(f.get());
+    if (end < 0 || static_cast<uint64_t>(end) < id3v2Bytes) return false;
+    const uint64_t available = static_cast<uint64_t>(end) - id3v2Bytes;
+    const uint64_t size = std::min(available, kTrailingWindowBytes);
+    std::vector<uint8_t> tail(static_cast<size_t>(size));
+    if (std::fseek(f.get(), static_cast<long>(static_cast<uint64_t>(end) - size), SEEK_SET) != 0 ||
+        std::fread(tail.data(), 1, tail.size(), f.get()) != tail.size()) {
+        return false;
+    }
+    ID3_MemoryReader reader(tail.data(), tail.size());
+    tag.Link(reader, kTrailingTags);
+    return true;
+}
+
 struct AudioRange {
     uint64_t offset = 0;
     uint64_t length = 0;
@@ -87,7 +113,7 @@ std::optional<AudioRange> audioRange(const std::string& path, const TagCheck& ch
     uint64_t prepended = 0, appended = 0;
     if (check.trusted) {
         ID3_Tag probe;
-        probe.Link(path.c_str(), kTrailingTags);
+        if (!linkTrailingTags(probe, path, check.id3v2Bytes)) return std::nullopt;
         prepended = check.id3v2Bytes;
         appended = probe.GetAppendedBytes();
     } else if (fileSize >= kId3v1Bytes) {
@@ -164,7 +190,7 @@ void readTags(const std::string& path, MetadataTag& tag) {
     tag.rawFrames() = std::move(check.rawFrames);
     tag.setId3v2Major(check.major);
     ID3_Tag trailing;
-    trailing.Link(path.c_str(), kTrailingTags);
+    if (!linkTrailingTags(trailing, path, check.id3v2Bytes)) return;
     id3::forEachFrame(trailing, [&](ID3_Frame& frame) {
         if (id3::firstFrame(into, frame.GetID()) == nullptr) {
             if (ID3_Frame* copy = id3::cloneFrame(frame)) into.AttachFrame(copy);
