@@ -112,10 +112,12 @@ struct AudioRange {
 std::optional<AudioRange> audioRange(const std::string& path, const TagCheck& check, int fd, uint64_t fileSize) {
     uint64_t prepended = 0, appended = 0;
     if (check.trusted) {
-        ID3_Tag probe;
-        if (!linkTrailingTags(probe, path, check.id3v2Bytes)) return std::nullopt;
         prepended = check.id3v2Bytes;
-        appended = probe.GetAppendedBytes();
+        if (check.trailerTrusted) {
+            ID3_Tag probe;
+            if (!linkTrailingTags(probe, path, check.id3v2Bytes)) return std::nullopt;
+            appended = probe.GetAppendedBytes();
+        }
     } else if (fileSize >= kId3v1Bytes) {
         uint8_t magic[3];
         if (::pread(fd, magic, 3, static_cast<off_t>(fileSize - kId3v1Bytes)) == 3 && magic[0] == 'T' &&
@@ -190,7 +192,7 @@ void readTags(const std::string& path, MetadataTag& tag) {
     tag.rawFrames() = std::move(check.rawFrames);
     tag.setId3v2Major(check.major);
     ID3_Tag trailing;
-    if (!linkTrailingTags(trailing, path, check.id3v2Bytes)) return;
+    if (!check.trailerTrusted || !linkTrailingTags(trailing, path, check.id3v2Bytes)) return;
     id3::forEachFrame(trailing, [&](ID3_Frame& frame) {
         if (id3::firstFrame(into, frame.GetID()) == nullptr) {
             if (ID3_Frame* copy = id3::cloneFrame(frame)) into.AttachFrame(copy);

@@ -420,7 +420,11 @@ TagCheck checkTagBytes(const std::vector<uint8_t>& file) {
     TagCheck head = checkId3v2(file, file.size());
     if (!head.trusted) return head;
     const TagCheck tail = checkTrailer(file, 0);
-    return tail.trusted ? head : tail;
+    if (!tail.trusted) {
+        head.trailerTrusted = false;
+        head.trailerReason = tail.reason;
+    }
+    return head;
 }
 
 TagCheck checkTagFile(const std::string& path) {
@@ -456,7 +460,12 @@ TagCheck checkTagFile(const std::string& path) {
         return untrusted("cannot read " + path + ": " + platform::lastSystemError());
     }
     const TagCheck trailer = checkTrailer(tail, fileSize - tailBytes);
-    return trailer.trusted ? check : trailer;
+    if (!trailer.trusted) {
+        // The ID3v2 tag stays readable; the bytes at the end are kept as audio.
+        check.trailerTrusted = false;
+        check.trailerReason = trailer.reason;
+    }
+    return check;
 }
 
 }  // namespace tallory::metadata

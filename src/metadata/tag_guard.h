@@ -42,6 +42,10 @@ struct TagCheck {
     // end, an identifier is damaged, an ID3v2.2 frame has no ID3v2.3 form): the
     // frames before it are read, and a write that would lose the rest is refused.
     std::string damage;
+    // False when the tags at the file's end fail the checks: they are not read,
+    // and their bytes are kept as part of the audio.
+    bool trailerTrusted = true;
+    std::string trailerReason;
 };
 
 // Checks the bytes of a whole file (the fuzzer and the tests use this directly).

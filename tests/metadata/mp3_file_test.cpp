@@ -316,7 +316,7 @@ TEST_F(Mp3TagFile, HostileTagsReadAsTagless) {
     std::vector<uint8_t> lyrics = audio_;
     const std::string trailer = "999999LYRICS200";
     lyrics.insert(lyrics.end(), trailer.begin(), trailer.end());
-    EXPECT_FALSE(tallory::metadata::checkTagBytes(lyrics).trusted);
+    EXPECT_FALSE(tallory::metadata::checkTagBytes(lyrics).trailerTrusted);
     EXPECT_TRUE(tallory::metadata::checkTagBytes(audio_).trusted);
 }
 
