@@ -177,6 +177,8 @@ int runBatchConvert(const ConvertArgs& a, const std::vector<std::string>& files)
 }
 
 int runConvertCommand(const ConvertArgs& a) {
+    // The command's own -q also silences the library's log below errors (FFmpeg's lines).
+    if (a.quiet) TalloryLogSetLevel(TALLORY_LOG_ERROR);
     std::vector<std::string> files;
     if (!expandInputs(a.inputs, files)) return kExitFailed;
     if (files.empty()) return fail("nothing to convert: the playlists are empty");

@@ -1,4 +1,5 @@
 // tallory: the command-line front end over the library's exports.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -21,6 +22,11 @@ int main(int argc, char** argv) {
     app.require_subcommand(0, 1);
     bool showVersion = false;
     app.add_flag("--version", showVersion, "Print the version and exit");
+    int verbose = 0;
+    bool quiet = false;
+    app.add_flag("-v,--verbose", verbose,
+                 "Show more of the library's log: once FFmpeg's warnings, twice its notes as well");
+    app.add_flag("-q,--quiet", quiet, "Show errors only, FFmpeg's lines included");
 
     CommandAction action;
     addFormatsCommand(app, action);
@@ -41,6 +47,8 @@ int main(int argc, char** argv) {
         app.exit(e);
         return kExitUsage;
     }
+    // Errors and warnings by default; FFmpeg's own warnings are information.
+    TalloryLogSetLevel(quiet ? TALLORY_LOG_ERROR : TALLORY_LOG_WARNING + std::min(verbose, 2));
     if (showVersion) {
         std::printf("%s %s\n", TALLORY_PRODUCT_NAME, TalloryVersion());
         return kExitOk;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/library.h"
+#include "formats/wm/mp3_info_header.h"
 #include "core/target_base.h"
 #include "tallory/metadata.h"
 
@@ -78,6 +79,14 @@ bool WmReaderSource::Open() {
     format_.nAvgBytesPerSec = format_.nSamplesPerSec * format_.nBlockAlign;
     // Whole hundredths of a second times the bytes of a hundredth.
     double length = static_cast<double>(info.durationHns / 100000) * (format_.nAvgBytesPerSec * 0.01);
+    if (info.codecName.rfind("mp3", 0) == 0) {
+        // An MP3 whose first frame declares its frames, delay and padding: the
+        // length the decoder delivers, to the sample.
+        if (const auto header = readMp3InfoHeader(path_);
+            header && header->sampleRate == static_cast<uint32_t>(info.sampleRate)) {
+            length = static_cast<double>(header->samples()) * format_.nBlockAlign;
+        }
+    }
     totalLength_ = length > 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(length);
     return true;
 }
