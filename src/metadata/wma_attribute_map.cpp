@@ -365,6 +365,13 @@ public:
         tag_.Clear();
         single_.clear();
         userTexts_.clear();
+        later_.clear();
+    }
+    // Repeatable frames of generic attributes follow the others, so that the
+    // frame a table row made (the main comment) is the first of its identifier.
+    void finish() {
+        for (auto& frame : later_) tag_.AttachFrame(frame.release());
+        later_.clear();
     }
     // A frame of a table row or of a computed attribute is one per identifier;
     // generic ("ID3/...") frames of identifiers that may repeat are all kept.
@@ -390,6 +397,9 @@ public:
                 return;
             }
             single_[id] = Single{frame.get(), a.name};
+        } else if (generic) {
+            later_.push_back(std::move(frame));
+            return;
         }
         tag_.AttachFrame(frame.release());
     }
@@ -419,6 +429,7 @@ private:
     ID3_Tag& tag_;
     std::map<std::string, Single> single_;
     std::map<std::u16string, ID3_Frame*> userTexts_;
+    std::vector<std::unique_ptr<ID3_Frame>> later_;
 };
 
 const MapRow* rowForFrame(const std::string& id) {
@@ -531,6 +542,7 @@ void readWmaAttributes(std::span<const Attribute* const> attributes, ID3_Tag& ta
         const bool picture = equalsIgnoringCase(a->name, u"WM/Picture");
         if (frame != nullptr) gathered.add(std::move(frame), *a, generic || picture);
     }
+    gathered.finish();
 }
 
 void readWmaAttributes(const MetadataEditor& editor, ID3_Tag& tag) {

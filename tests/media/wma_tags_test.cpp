@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -475,6 +477,103 @@ TEST(WmaTags, FilesThatAreNotAsfFailWithoutHarm) {
         ::chmod(dir.c_str(), 0755);
         EXPECT_EQ(readBytes(wma), before);
     }
+}
+
+// An MP3 tag as iTunes and MusicBrainz Picard leave it, converted to WMA by the
+// command line: every TXXX its own attribute, the main comment the description,
+// TDRC's year in "WM/Year", the genre by name, the picture as "WM/Picture"; read
+// back, the frames are those of the MP3.
+TEST(WmaTags, Mp3TagsReachWmaWhole) {
+    std::string dir = scratch();
+    std::string mp3 = dir + "/song.mp3";
+    bool ok = false;
+    run("ffmpeg -nostdin -y -loglevel error -f lavfi -i sine=duration=1 -c:a libmp3lame -b:a 64k '" + mp3 + "'", &ok);
+    ASSERT_TRUE(ok);
+    const std::string program = dir + "/tag.py";
+    {
+        std::ofstream f(program);
+        f << R"(import sys
+import mutagen.id3 as id3
+t = id3.ID3()
+t.add(id3.TIT2(encoding=3, text=["Song"]))
+t.add(id3.TDRC(encoding=3, text=["2004-07-01"]))
+t.add(id3.TCON(encoding=3, text=["17"]))
+t.add(id3.COMM(encoding=3, lang="eng", desc="", text=["Main comment"]))
+for i in range(18):
+    t.add(id3.TXXX(encoding=3, desc="Key %02d" % i, text=["value %d" % i]))
+t.add(id3.COMM(encoding=3, lang="eng", desc="iTunNORM", text=[" 0000 0001"]))
+t.add(id3.COMM(encoding=3, lang="eng", desc="iTunSMPB", text=[" 00000000 00000210"]))
+t.add(id3.APIC(encoding=3, mime="image/png", type=3, desc="front", data=bytes(range(256)) * 3))
+t.save(sys.argv[1], v2_version=4)
+)";
+    }
+    run("/usr/bin/python3 '" + program + "' '" + mp3 + "'", &ok);
+    ASSERT_TRUE(ok);
+    const char* bin = std::getenv("TALLORY_TEST_BIN");
+    ASSERT_NE(bin, nullptr);
+    const std::string wma = dir + "/song.wma";
+    run("'" + std::string(bin) + "/tallory' convert '" + mp3 + "' --to wma -o '" + wma + "'", &ok);
+    ASSERT_TRUE(ok);
+
+    for (int i = 0; i < 18; ++i) {
+        char name[32], value[32];
+        std::snprintf(name, sizeof name, "Key %02d", i);
+        std::snprintf(value, sizeof value, "value %d", i);
+        EXPECT_EQ(mutagenValue(wma, name), std::string("string:") + value) << name;
+    }
+    EXPECT_EQ(mutagenValue(wma, "ID3/TXXX"), "(none)");
+    EXPECT_EQ(mutagenValue(wma, "Description"), "string:Main comment");
+    EXPECT_EQ(mutagenValue(wma, "WM/Year"), "string:2004");
+    EXPECT_EQ(mutagenValue(wma, "WM/Genre"), "string:Rock");
+    EXPECT_EQ(mutagenValue(wma, "Title"), "string:Song");
+    EXPECT_EQ(mutagenValue(wma, "WM/Picture").substr(0, 17), "binary:0300030000");
+    // ffprobe names the free attributes by their names too.
+    const std::string probed = run("ffprobe -v error -show_entries format_tags -of default=nw=1 '" + wma + "'");
+    EXPECT_NE(probed.find("TAG:Key 07=value 7\n"), std::string::npos) << probed;
+
+    Ref<IMetadataTag> back = readTag(wma);
+    ASSERT_NE(back, nullptr);
+    const auto& library = asMetadataTag(back.get())->library();
+    int texts = 0, comments = 0, pictures = 0;
+    tallory::metadata::id3::forEachFrame(library, [&](ID3_Frame& f) {
+        if (f.GetID() == ID3FID_USERTEXT) ++texts;
+        if (f.GetID() == ID3FID_COMMENT) ++comments;
+        if (f.GetID() == ID3FID_PICTURE) {
+            ++pictures;
+            EXPECT_EQ(tallory::metadata::id3::fieldBinarySize(f, ID3FN_DATA), 768u);
+            EXPECT_EQ(utf8FromUtf16(*tallory::metadata::id3::fieldText(f, ID3FN_MIMETYPE)), "image/png");
+        }
+        return true;
+    });
+    EXPECT_GE(texts, 18);
+    EXPECT_EQ(comments, 3);
+    EXPECT_EQ(pictures, 1);
+    EXPECT_EQ(textOf(back.get(), METADATA_FRAME_COMM), "Main comment");
+    EXPECT_EQ(textOf(back.get(), METADATA_FRAME_TYER), "2004");
+
+    // Attributes another tool wrote: "WM/Genre" and "WM/Picture" become TCON and APIC.
+    std::string other = makeWma(dir);
+    mutagenWrite(other, {"WM/Genre\tstring\t0\t0\tJazz",
+                         "WM/Picture\tbinary\t0\t0\t0403000000" + hex({'i', 0, 'm', 0, 'a', 0, 'g', 0, 'e', 0, '/', 0,
+                                                                       'g', 0, 'i', 0, 'f', 0, 0, 0, 0, 0, 1, 2, 3}),
+                         "MusicBrainz/Track Id\tstring\t0\t0\tabc-123"});
+    Ref<IMetadataTag> theirs = readTag(other);
+    ASSERT_NE(theirs, nullptr);
+    EXPECT_EQ(textOf(theirs.get(), METADATA_FRAME_TCON), "Jazz");
+    ID3_Frame* apic = tallory::metadata::id3::firstFrame(asMetadataTag(theirs.get())->library(), ID3FID_PICTURE);
+    ASSERT_NE(apic, nullptr);
+    EXPECT_EQ(tallory::metadata::id3::fieldInt(*apic, ID3FN_PICTURETYPE), 4u);
+    EXPECT_EQ(tallory::metadata::id3::fieldBinarySize(*apic, ID3FN_DATA), 3u);
+    ID3_Frame* user = tallory::metadata::id3::firstFrame(asMetadataTag(theirs.get())->library(), ID3FID_USERTEXT);
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(utf8FromUtf16(*tallory::metadata::id3::fieldText(*user, ID3FN_DESCRIPTION)), "MusicBrainz/Track Id");
+    // Written back, each is still there once.
+    ASSERT_EQ(tagFile(other)->WriteTag(theirs.get()), S_OK);
+    EXPECT_EQ(mutagenValue(other, "WM/Genre"), "string:Jazz");
+    EXPECT_EQ(mutagenValue(other, "MusicBrainz/Track Id"), "string:abc-123");
+    int seen = 0;
+    for (const auto& [n, v] : mutagenAttributes(other)) seen += n == "WM/Picture" ? 1 : 0;
+    EXPECT_EQ(seen, 1);
 }
 
 }  // namespace
