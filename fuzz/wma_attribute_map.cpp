@@ -15,7 +15,8 @@ namespace {
 
 const char16_t* const kNames[] = {u"ID3",          u"ID3/APIC", u"ID3/TXXX", u"ID3/TIT2",     u"ID3/COMM",
                                   u"ID3/WXXX",     u"Duration", u"FileSize", u"WM/Track",     u"WM/TrackNumber",
-                                  u"Title",        u"CopyrightURL", u"WM/UniqueFileIdentifier", u"ID3/ufid"};
+                                  u"Title",        u"CopyrightURL", u"WM/UniqueFileIdentifier", u"ID3/ufid",
+                                  u"WM/Picture",   u"Free Name"};
 constexpr AttributeType kTypes[] = {AttributeType::Binary, AttributeType::String, AttributeType::Dword,
                                     AttributeType::Qword,  AttributeType::Word,   AttributeType::Bool};
 
