@@ -140,8 +140,9 @@ bool replaceTags(const std::string& path, MetadataTag& tag, bool id3v1, size_t f
     struct stat info {};
     if (original.get() < 0 || ::fstat(original.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     const TagCheck check = checkTagFile(target);
-    if (!check.damage.empty()) {
-        // The frames after the damage were not read: a new tag would lose them.
+    if (!check.damage.empty() && frames > 0) {
+        // The frames after the damage were not read: a new tag would lose them
+        // (an empty tag is the user removing every frame).
         platform::log::write(TALLORY_LOG_ERROR, path + ": the ID3v2 tag is damaged (" + check.damage +
                                                     "); it is not rewritten, so that none of its frames is lost");
         return false;

@@ -211,8 +211,7 @@ public:
         appendFrame(id, 0, data, size, original);
     }
 
-    // Returns false when the frame cannot be placed (its flag bytes are missing).
-    bool v23(const uint8_t* h, const uint8_t* data, uint32_t size, std::span<const uint8_t> original) {
+    void v23(const uint8_t* h, const uint8_t* data, uint32_t size, std::span<const uint8_t> original) {
         const uint8_t format = h[9];
         const bool compressed = (format & 0x80) != 0;
         const bool encrypted = (format & 0x40) != 0;
@@ -220,7 +219,7 @@ public:
         const size_t extra = (compressed ? 4 : 0) + (encrypted ? 1 : 0) + (grouped ? 1 : 0);
         if (size < extra) {
             keepRaw(h, original);
-            return true;
+            return;
         }
         if (!compressed) {
             if (encrypted || grouped) {
@@ -230,7 +229,7 @@ public:
             } else {
                 appendFrame(h, h[8], data, size, original);
             }
-            return true;
+            return;
         }
         const uint32_t declared = bigEndian(data, 4);
         std::optional<std::vector<uint8_t>> plain;
@@ -238,7 +237,7 @@ public:
         if (!plain) {
             // Encrypted, or an inflation id3lib must not try: kept as it is.
             keepRaw(h, original);
-            return true;
+            return;
         }
         if (grouped) {
             frames_.insert(frames_.end(), h, h + 4);
@@ -250,7 +249,6 @@ public:
         } else {
             appendFrame(h, h[8], plain->data(), plain->size(), original);
         }
-        return true;
     }
 
     // ID3v2.4 4.1.2: grouping (0x40), compression (0x08), encryption (0x04),
@@ -344,7 +342,7 @@ TagCheck rewriteFrames(const std::vector<uint8_t>& body, int major, size_t start
         if (major == 2) {
             walker.v22(h, data, size, original);
         } else if (major == 3) {
-            (void)walker.v23(h, data, size, original);
+            walker.v23(h, data, size, original);
         } else {
             walker.v24(h, data, size, original);
         }

@@ -281,7 +281,9 @@ bool isSpecialName(std::u16string_view name) {
 
 // A string attribute of no row and no special name: a user text (TXXX) by its name.
 bool isUserTextAttribute(const Attribute& a) {
-    return a.type == AttributeType::String && a.stream == 0 && !a.name.empty() && rowOfName(a.name) == nullptr &&
+    // Values in another language than the default are left to the tools that wrote them.
+    return a.type == AttributeType::String && a.stream == 0 && a.language == 0 && !a.name.empty() &&
+           rowOfName(a.name) == nullptr &&
            !isSpecialName(a.name) && !isTechnicalName(a.name);
 }
 
@@ -565,7 +567,7 @@ void deleteOwnedAttributes(MetadataEditor& editor) {
     editor.deleteAttributesIf(0, [](const Attribute& a) {
         if (isOwnedAttribute(a.name)) return true;
         if (a.name == u"WM/Picture") return a.type == AttributeType::Binary && pictureFrame(a.value) != nullptr;
-        return isUserTextAttribute(a) && a.language == 0;
+        return isUserTextAttribute(a);
     });
 }
 

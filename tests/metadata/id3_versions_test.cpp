@@ -312,6 +312,13 @@ save(tag(3, f23('TIT2', b'\x00Title') + f23('TPE2', struct.pack('>I', 100) + b'n
         partial->Release();
         EXPECT_EQ(readBytes(path), before);
     }
+    // Removing every frame is the user's choice: the damaged tag goes, the audio stays.
+    IMetadataTag* empty = nullptr;
+    ASSERT_EQ(MetadataCreateTag(&empty), S_OK);
+    const std::string beyond = dir_ + "/beyond.mp3";
+    EXPECT_EQ(write(beyond, empty), S_OK);
+    empty->Release();
+    EXPECT_EQ(readBytes(beyond), audio_);
 }
 
 // `tags set` of one frame over every tagged MP3 of the test data: every other
