@@ -194,7 +194,14 @@ void readTags(const std::string& path, MetadataTag& tag) {
     tag.setId3v2Major(check.major);
     ID3_Tag trailing;
     if (!check.trailerTrusted || !linkTrailingTags(trailing, path, check.id3v2Bytes)) return;
+    // An ID3v2.4 tag keeps its year in TDRC, which id3lib holds by its identifier only.
+    bool hasRecordingTime = false;
+    id3::forEachFrame(into, [&](ID3_Frame& frame) {
+        hasRecordingTime = id3::frameIdString(frame) == "TDRC";
+        return !hasRecordingTime;
+    });
     id3::forEachFrame(trailing, [&](ID3_Frame& frame) {
+        if (frame.GetID() == ID3FID_YEAR && hasRecordingTime) return true;
         if (id3::firstFrame(into, frame.GetID()) == nullptr) {
             if (ID3_Frame* copy = id3::cloneFrame(frame)) into.AttachFrame(copy);
         }
