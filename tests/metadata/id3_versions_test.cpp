@@ -163,6 +163,21 @@ save(tag(2, f22('TT2', b'\x00Title two') + f22('TAL', b'\x01' + utf16('Albüm �
     EXPECT_EQ(shown(tag, METADATA_FRAME_APIC), "image/png (no desc., 2315 bytes)");
     tag->Release();
 
+    // A conversion to MP3 copies the whole tag too.
+    const char* bin = std::getenv("TALLORY_TEST_BIN");
+    ASSERT_NE(bin, nullptr);
+    const std::string converted = dir_ + "/converted.mp3";
+    int status = 0;
+    const std::string out =
+        run("'" + std::string(bin) + "/tallory' convert '" + path + "' --to mp3 -o '" + converted + "' 2>&1", &status);
+    ASSERT_EQ(status, 0) << out;
+    const auto copied = framesOf(mutagen(kDumpAll, converted));
+    const auto source = framesOf(mutagen(kDumpAll, path));
+    for (const auto& [k, v] : source) {
+        if (k == "version" || k == "TSSE") continue;
+        EXPECT_EQ(copied.count(k) ? copied.at(k) : "(missing)", v) << k;
+    }
+
     const auto after = setOneFrame(path, METADATA_FRAME_TPE1, "TPE1", "Artist", "2.3.0");
     EXPECT_NE(after.at("APIC:").find("mime='image/png'"), std::string::npos) << after.at("APIC:");
     EXPECT_NE(after.at("TALB").find("Albüm ♫"), std::string::npos);
@@ -207,6 +222,15 @@ save(tag(4, extra + raw[10:]))
     EXPECT_NE(after.at("TPE1").find("'Alpha', 'Beta'"), std::string::npos) << after.at("TPE1");
     EXPECT_NE(after.at("SYLT:lyr:eng").find("Wörld"), std::string::npos) << after.at("SYLT:lyr:eng");
     EXPECT_NE(after.at("APIC:").find("ffe0ff00ffff0102"), std::string::npos) << after.at("APIC:");
+
+    // A year set the ID3v2.3 way goes into TDRC, which is what ID3v2.4 readers show.
+    IMetadataTag* again = read(path);
+    addText(again, METADATA_FRAME_TYER, "1999");
+    ASSERT_EQ(write(path, again), S_OK);
+    again->Release();
+    const auto year = framesOf(mutagen(kDumpAll, path));
+    EXPECT_NE(year.at("TDRC").find("'1999'"), std::string::npos) << year.at("TDRC");
+    EXPECT_EQ(year.count("TYER"), 0u);
 }
 
 TEST_F(Id3Versions, Utf16WithoutByteOrderMarkIsGuessedFromItsBytes) {
