@@ -576,4 +576,33 @@ t.save(sys.argv[1], v2_version=4)
     EXPECT_EQ(seen, 1);
 }
 
+// Several values of one attribute are several values of one frame; a conversion
+// to MP3 writes them the ID3v2.3 way ("/" between them, genre numbers in parentheses).
+TEST(WmaTags, SeveralValuesReachMp3TheV23Way) {
+    std::string dir = scratch();
+    std::string wma = makeWma(dir);
+    mutagenWrite(wma, {"Author\tstring\t0\t0\tAlpha", "Author\tstring\t0\t0\tBeta", "WM/GenreID\tstring\t0\t0\t13",
+                       "WM/GenreID\tstring\t0\t0\tRock"});
+    Ref<IMetadataTag> tag = readTag(wma);
+    ASSERT_NE(tag, nullptr);
+    IMetadataFrame* artist = nullptr;
+    ASSERT_EQ(tag->GetFrame(METADATA_FRAME_TPE1, IID_IMetadataFrame, reinterpret_cast<void**>(&artist)), S_OK);
+    char16_t shown[64] = {};
+    artist->GetDisplayText(shown, 63);
+    artist->Release();
+    const std::string text = utf8FromUtf16(shown);
+    EXPECT_TRUE(text == "Alpha, Beta" || text == "Beta, Alpha") << text;
+    EXPECT_EQ(countOf(tag.get(), METADATA_FRAME_TPE1), 1);
+
+    const char* bin = std::getenv("TALLORY_TEST_BIN");
+    ASSERT_NE(bin, nullptr);
+    const std::string mp3 = dir + "/out.mp3";
+    bool ok = false;
+    run("'" + std::string(bin) + "/tallory' convert '" + wma + "' --to mp3 -o '" + mp3 + "'", &ok);
+    ASSERT_TRUE(ok);
+    const std::string raw = run("/usr/bin/python3 -c \"import mutagen.id3 as id3; t = id3.ID3('" + mp3 +
+                                "', translate=False); print(t.version); print(t['TPE1'].text[0]); print(t['TCON'].text[0])\"");
+    EXPECT_TRUE(raw == "(2, 3, 0)\nAlpha/Beta\n(13)Rock\n" || raw == "(2, 3, 0)\nBeta/Alpha\n(13)Rock\n") << raw;
+}
+
 }  // namespace
