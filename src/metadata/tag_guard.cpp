@@ -181,8 +181,10 @@ public:
             damaged("the ID3v2.2 frame '%s' cannot be converted to ID3v2.3", id, 3);
             return;
         }
-        result_.rawFrames.push_back(
-            RawFrame{std::string(reinterpret_cast<const char*>(id), 4), major_, {original.begin(), original.end()}});
+        RawFrame raw{std::string(reinterpret_cast<const char*>(id), 4), major_, {original.begin(), original.end()}};
+        // Unsynchronised by the tag's flag, which the tag it is written into lacks: the frame says so itself.
+        if (major_ == 4 && tagUnsynchronised_ && raw.bytes.size() >= 10) raw.bytes[9] |= 0x02;
+        result_.rawFrames.push_back(std::move(raw));
     }
 
     void damaged(const char* format, const uint8_t* id, size_t idBytes) {

@@ -233,6 +233,32 @@ save(tag(4, extra + raw[10:]))
     EXPECT_EQ(year.count("TYER"), 0u);
 }
 
+TEST_F(Id3Versions, V24TagLevelUnsynchronisationCoversEveryFrame) {
+    // The tag's flag (0x80) unsynchronises every frame, the encrypted one kept raw included.
+    const std::string path = craft("tagunsync.mp3", R"(
+title = b'\x00a\xff\xe0b'
+secret = b'\x80\xff\xe0\x01'
+save(tag(4, f24('TIT2', unsync(title)) + f24('TPE1', unsync(secret), 0x0004) + f24('TALB', b'\x00Album'), flags=0x80))
+)");
+    IMetadataTag* tag = read(path);
+    EXPECT_EQ(text(tag, METADATA_FRAME_TIT2), "a\xC3\xBF\xC3\xA0" "b");
+    EXPECT_EQ(tag->GetFrameCount(), 3);
+    addText(tag, METADATA_FRAME_TCOM, "Composer");
+    ASSERT_EQ(write(path, tag), S_OK);
+    tag->Release();
+    const auto bytes = readBytes(path);
+    ASSERT_GT(bytes.size(), 10u);
+    EXPECT_EQ(bytes[3], 4);
+    EXPECT_EQ(bytes[5] & 0x80, 0);  // the new tag is not unsynchronised as a whole ...
+    const std::vector<uint8_t> id = {'T', 'P', 'E', '1'};
+    const auto at = std::search(bytes.begin(), bytes.begin() + 1024, id.begin(), id.end());
+    ASSERT_NE(at, bytes.begin() + 1024);
+    EXPECT_EQ(at[9], 0x06);  // ... so the raw frame carries its own flag beside its encryption
+    const auto after = framesOf(mutagen(kDumpAll, path));
+    EXPECT_NE(after.at("TIT2").find("aÿàb"), std::string::npos) << after.at("TIT2");
+    EXPECT_NE(after.at("TALB").find("Album"), std::string::npos);
+}
+
 TEST_F(Id3Versions, Utf16WithoutByteOrderMarkIsGuessedFromItsBytes) {
     // ffmpeg's little-endian text without a mark, and a big-endian one.
     const std::string path = craft("nobom.mp3", R"(
