@@ -240,9 +240,10 @@ std::vector<Frame> forV24(std::vector<Frame> frames) {
                 std::u16string stamp = y;
                 const std::u16string d = date != nullptr ? digitsAt(firstValue(*date), 0, 4) : u"";
                 if (!d.empty()) {
-                    stamp += u"-" + d.substr(2, 2) + u"-" + d.substr(0, 2);
+                    // TDAT is DDMM, TIME HHMM; TDRC is yyyy-MM-ddTHH:mm.
+                    stamp.append(u"-").append(d, 2, 2).append(u"-").append(d, 0, 2);
                     const std::u16string t = time != nullptr ? digitsAt(firstValue(*time), 0, 4) : u"";
-                    if (!t.empty()) stamp += u"T" + t.substr(0, 2) + u":" + t.substr(2, 2);
+                    if (!t.empty()) stamp.append(u"T").append(t, 0, 2).append(u":").append(t, 2, 2);
                 }
                 added.push_back(textFrame("TDRC", {stamp}));
                 dropRecorded = recorded != nullptr;
