@@ -314,6 +314,17 @@ TEST(Playback, EmptyAndRatelessSources) {
     EXPECT_EQ(callback2.finished, 1);
     tallory::formats::playback::Player player(*std::make_unique<TimerWaveOut>(log2, 1ms), rateless.pcmFormat, nullptr, 0);
     EXPECT_EQ(player.pieceBytes(), 16384u);
+
+    // A sample frame larger than a buffer cannot be played: no device, no hang.
+    BlockSource huge;
+    huge.pcmFormat = {WAVE_FORMAT_PCM, 2, 8000, 8000u * 20000, 20000, 16, 0};
+    huge.pcm = pattern(60000);
+    TimerWaveOut::Log log3;
+    RecordingCallback callback3;
+    int made = 0;
+    runPlayback(&huge, &callback3, timerOutput(log3, 1ms, &made));
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(callback3.finished, 1);
 }
 
 // The close is retried while buffers still play; it succeeds only once the

@@ -62,6 +62,7 @@ bool Player::Write(const void* data, uint32_t byteCount) {
     while (left >= align) {
         size_t n = std::min(left, pieceBytes_);
         n -= n % align;
+        if (n == 0) break;  // a frame larger than a buffer: never played (see play)
         queue(p, n);
         p += n;
         left -= n;
@@ -94,7 +95,9 @@ void play(IConvSource* source, IPlaybackCallback* callback, const WaveOutFactory
         source->Close();
         return;
     }
-    std::unique_ptr<platform::WaveOut> out = makeOutput ? makeOutput() : nullptr;
+    // A sample frame must fit in one buffer.
+    std::unique_ptr<platform::WaveOut> out =
+        makeOutput && format.nBlockAlign <= kPlaybackBufferBytes ? makeOutput() : nullptr;
     if (!out) {
         source->Close();
         return;
