@@ -80,6 +80,19 @@ int BitFile::readBits(int count, uint32_t* value) {
     int got = 0;
     if (count > 32) count = 32;
     if (count < 0) count = 0;
+    // Fast path: the five bytes that can hold the bits are in the buffer.
+    const uint64_t first = bitPosition_ / 8;
+    if (count > 0 && bitPosition_ + static_cast<uint64_t>(count) <= fileSize_ * 8 && first >= bufferStart_ &&
+        first + 5 <= bufferStart_ + bufferBytes_) {
+        const uint8_t* b = buffer_ + (first - bufferStart_);
+        const uint64_t word = (static_cast<uint64_t>(b[0]) << 32) | (static_cast<uint64_t>(b[1]) << 24) |
+                              (static_cast<uint64_t>(b[2]) << 16) | (static_cast<uint64_t>(b[3]) << 8) | b[4];
+        const int offset = static_cast<int>(bitPosition_ % 8);
+        const uint64_t bits = (word >> (40 - offset - count)) & ((uint64_t{1} << count) - 1);
+        if (value != nullptr) *value = static_cast<uint32_t>(bits);
+        bitPosition_ += static_cast<uint64_t>(count);
+        return count;
+    }
     while (got < count && bitPosition_ / 8 < fileSize_ && fillBuffer()) {
         // Take as many bits as the current byte still holds.
         const uint8_t byte = buffer_[bitPosition_ / 8 - bufferStart_];

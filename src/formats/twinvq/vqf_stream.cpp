@@ -72,6 +72,7 @@ bool VqfFrameReader::init(const TvqIndex& index) {
     channels_ = TvqGetNumChannels(&index);
     const int bits = TvqGetNumFixedBitsPerFrame(&index);
     frameBits_ = bits > 0 ? static_cast<uint32_t>(bits) : 0;
+    for (int b = 0; b < 3; ++b) layoutBits_[b] = layoutBits(b);
     return channels_ > 0 && frameBits_ > 0;
 }
 
@@ -84,22 +85,9 @@ bool VqfFrameReader::frameValidAt(BitFile& file) const {
     return TvqWtypeToBtype(static_cast<int>(wtype), nullptr) == 0;
 }
 
-bool VqfFrameReader::readFrame(BitFile& file, TvqIndex& index) const {
-    index.clearBits();
-    int got = 0;
-    auto field = [&](int width) {
-        uint32_t v = 0;
-        got += file.readBits(width, &v);
-        index.putBits(v, width);
-        return v;
-    };
-    const int wtypeBits = conf_.windowTypeBits;
-    const auto wtype = static_cast<int>(field(wtypeBits));
-    if (got < wtypeBits) return false;
-    int btype = 0;
-    if (TvqWtypeToBtype(wtype, &btype) != 0) return false;
-    index.wtype = wtype;
-    index.btype = btype;
+uint32_t VqfFrameReader::layoutBits(int btype) const {
+    uint32_t total = static_cast<uint32_t>(conf_.windowTypeBits);
+    auto field = [&](int width) { total += static_cast<uint32_t>(width); };
     const TvqBlockConf& block = conf_.block[btype];
     const TvqVectorWidths& main = vectors_.block[btype];
 
@@ -138,7 +126,32 @@ bool VqfFrameReader::readFrame(BitFile& file, TvqIndex& index) const {
             field(conf_.ppcGainBits);
         }
     }
-    return got == static_cast<int>(frameBits_) && index.bitCount == frameBits_;
+    return total;
+}
+
+bool VqfFrameReader::readFrame(BitFile& file, TvqIndex& index) const {
+    // The frame's bits go to the index record in one piece; the field layout of
+    // each block type was summed at init, so a frame is valid when its window
+    // type is and the whole frame is in the file.
+    index.clearBits();
+    uint32_t got = 0;
+    uint32_t left = frameBits_;
+    while (left > 0) {
+        const int width = left < 32 ? static_cast<int>(left) : 32;
+        uint32_t v = 0;
+        const int n = file.readBits(width, &v);
+        index.putBits(v, width);
+        got += static_cast<uint32_t>(n);
+        left -= static_cast<uint32_t>(width);
+        if (n < width) break;
+    }
+    if (got != frameBits_) return false;
+    const int wtype = index.bits[0] >> (8 - conf_.windowTypeBits);
+    int btype = 0;
+    if (TvqWtypeToBtype(wtype, &btype) != 0) return false;
+    index.wtype = wtype;
+    index.btype = btype;
+    return layoutBits_[btype] == frameBits_;
 }
 
 }  // namespace tallory::formats::twinvq

@@ -25,13 +25,18 @@ public:
     // False when the decoder gives no usable configuration.
     [[nodiscard]] bool init(const platform::tvq::TvqIndex& index);
     // Reads one frame into index.bits; false at the end of the stream: an
-    // invalid window type, or fewer bits than a frame has.
+    // invalid window type, fewer bits than a frame has, or a block type whose
+    // fields do not add up to the frame's bits.
     [[nodiscard]] bool readFrame(BitFile& file, platform::tvq::TvqIndex& index) const;
     // Only checks that a frame starts with a valid window type and is whole.
     [[nodiscard]] bool frameValidAt(BitFile& file) const;
     uint32_t frameBits() const { return frameBits_; }
 
 private:
+    // Bits of all fields of a frame of this block type, window type included.
+    uint32_t layoutBits(int btype) const;
+
+    uint32_t layoutBits_[3] = {};
     platform::tvq::TvqConfInfo conf_{};
     platform::tvq::TvqVectorInfo vectors_{};
     int channels_ = 0;

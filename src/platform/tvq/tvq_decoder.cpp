@@ -140,10 +140,21 @@ TvqIndex::TvqIndex() = default;
 TvqIndex::~TvqIndex() = default;
 
 void TvqIndex::putBits(uint32_t value, int width) {
-    for (int i = width - 1; i >= 0; --i) {
-        if (bitCount % 8 == 0) bits.push_back(0);
-        if ((value >> i) & 1u) bits.back() |= static_cast<uint8_t>(0x80u >> (bitCount % 8));
-        ++bitCount;
+    // Whole bytes when the cursor is on a byte boundary, else whole runs of
+    // bits: a frame has thousands of bits.
+    while (width >= 8 && bitCount % 8 == 0) {
+        bits.push_back(static_cast<uint8_t>(value >> (width - 8)));
+        width -= 8;
+        bitCount += 8;
+    }
+    while (width > 0) {
+        const int used = static_cast<int>(bitCount % 8);
+        if (used == 0) bits.push_back(0);
+        const int take = width < 8 - used ? width : 8 - used;
+        const uint32_t run = (value >> (width - take)) & ((1u << take) - 1u);
+        bits.back() |= static_cast<uint8_t>(run << (8 - used - take));
+        width -= take;
+        bitCount += static_cast<uint32_t>(take);
     }
 }
 
