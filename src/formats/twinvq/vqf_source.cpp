@@ -7,6 +7,7 @@
 #endif
 #include <new>
 
+#include "core/export_guard.h"
 #include "tallory/guids.h"
 
 namespace tallory::formats::twinvq {
@@ -49,6 +50,13 @@ bool VQFConvSource::GetClassId(CLSID* classId) {
 }
 
 bool VQFConvSource::Open() {
+    if (core::guardExport("IConvSource::Open", false, [&] { return openStream(); }, progress_)) return true;
+    // Also after an exception: nothing stays open.
+    if (open_ || bitFile_) Close();
+    return false;
+}
+
+bool VQFConvSource::openStream() {
     if (!SourceBase::Open()) return false;
     bitFile_ = BitFile::open(path_);
     if (!bitFile_) {
@@ -151,6 +159,10 @@ bool VQFConvSource::deliver(IConvSink* sink) {
 }
 
 bool VQFConvSource::Run(IConvSink* sink) {
+    return core::guardExport("IConvSource::Run", false, [&] { return runStream(sink); }, progress_);
+}
+
+bool VQFConvSource::runStream(IConvSink* sink) {
     if (!SourceBase::Run(sink)) return false;
     if (sink == nullptr || !decoderOpen_ || !bitFile_) return false;
     bitFile_->seekToBit(dataStartBit_);

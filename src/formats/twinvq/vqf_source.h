@@ -42,6 +42,8 @@ public:
     static IUnknown* create();
 
 private:
+    bool openStream();
+    bool runStream(IConvSink* sink);
     void release();
     bool deliver(IConvSink* sink);
 
