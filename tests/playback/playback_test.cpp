@@ -383,3 +383,49 @@ TEST(Playback, ExportPlaysOnTheNullDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+// The ALSA output itself, on the null device: every buffer completes exactly
+// once, in order, also when a reset drops them; refusals for unplayable formats.
+TEST(AlsaWaveOut, CompletesEveryBufferOnce) {
+    auto out = tallory::platform::createAlsaWaveOut("null");
+    std::mutex lock;
+    std::condition_variable signal;
+    int done = 0;
+    const WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    ASSERT_TRUE(out->open(format, [&] {
+        std::lock_guard<std::mutex> g(lock);
+        ++done;
+        signal.notify_all();
+    }));
+    std::vector<uint8_t> pcm = pattern(16384 * 8);
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(out->write(pcm.data() + i * 16384, 16384));
+    {
+        std::unique_lock<std::mutex> g(lock);
+        ASSERT_TRUE(signal.wait_for(g, 30s, [&] { return done == 8; }));
+    }
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(out->write(pcm.data() + i * 16384, 16384));
+    out->reset();
+    {
+        std::lock_guard<std::mutex> g(lock);
+        EXPECT_EQ(done, 16);
+    }
+    EXPECT_EQ(out->close(), WaveCloseKind::closed);
+    EXPECT_FALSE(out->write(pcm.data(), 4));
+    EXPECT_EQ(out->close(), WaveCloseKind::closed);
+
+    auto other = tallory::platform::createAlsaWaveOut("null");
+    WAVEFORMATEX adpcm = format;
+    adpcm.wFormatTag = 2;
+    EXPECT_FALSE(other->open(adpcm, [] {}));
+    WAVEFORMATEX oddAlign = format;
+    oddAlign.nBlockAlign = 3;
+    EXPECT_FALSE(other->open(oddAlign, [] {}));
+    WAVEFORMATEX twelveBits = format;
+    twelveBits.wBitsPerSample = 12;
+    EXPECT_FALSE(other->open(twelveBits, [] {}));
+    EXPECT_FALSE(tallory::platform::createAlsaWaveOut("no-such-device")->open(format, [] {}));
+}
+
+}  // namespace
