@@ -82,7 +82,8 @@ bool VqfFrameReader::frameValidAt(BitFile& file) const {
     uint32_t wtype = 0;
     if (file.readBits(conf_.windowTypeBits, &wtype) != conf_.windowTypeBits) return false;
     file.seekToBit(start + frameBits_);
-    return TvqWtypeToBtype(static_cast<int>(wtype), nullptr) == 0;
+    int btype = 0;
+    return TvqWtypeToBtype(static_cast<int>(wtype), &btype) == 0 && layoutBits_[btype] == frameBits_;
 }
 
 uint32_t VqfFrameReader::layoutBits(int btype) const {
