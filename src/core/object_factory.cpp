@@ -12,6 +12,7 @@
 #include "formats/wav/wav_source.h"
 #include "formats/wav/wav_target.h"
 #include "formats/ogg/ogg_source.h"
+#include "formats/twinvq/vqf_source.h"
 #include "formats/ogg/ogg_target.h"
 #include "formats/wm/wm_reader_source.h"
 #include "formats/wm/wma_target.h"
@@ -28,7 +29,7 @@ constexpr ClassDescriptor kClasses[] = {
     {&CLSID_CDTrackSource, nullptr, 0},
     {&CLSID_WavSource, formats::wav::createWavSource, 0},
     {&CLSID_AiffSource, formats::aiff::createAiffSource, 0},
-    {&CLSID_TwinVQSource, nullptr, 0},
+    {&CLSID_TwinVQSource, formats::twinvq::VQFConvSource::create, 0},
     {&CLSID_OggSource, formats::ogg::OggSource::create, 0},
     {&CLSID_AiffTarget, formats::aiff::createAiffTarget, 0},
     {&CLSID_OggTarget, formats::ogg::OggTarget::create, 0},

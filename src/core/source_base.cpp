@@ -26,10 +26,10 @@ HRESULT SourceBase::QueryInterface(const IID& riid, void** object) {
     return S_OK;
 }
 
-uint32_t SourceBase::AddRef() { return ++refCount_; }
+uint32_t SourceBase::AddRef() { return refCount_.increment(); }
 
 uint32_t SourceBase::Release() {
-    uint32_t left = --refCount_;
+    const uint32_t left = refCount_.decrement();
     if (left == 0) delete this;
     return left;
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/ref_count.h"
 #include "tallory/conv.h"
 
 namespace tallory::core {
@@ -53,7 +54,8 @@ protected:
     bool open_ = false;
 
 private:
-    uint32_t refCount_ = 0;
+    // Atomic: the playback thread releases sources the caller also holds.
+    RefCount refCount_;
 };
 
 }  // namespace tallory::core

@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     addCodecsCommand(app, action);
     addInfoCommand(app, action);
     addTagsCommand(app, action);
+    addPlayCommand(app, action);
 
     try {
         app.parse(argc, argv);

@@ -1,20 +1,21 @@
 #include "platform/audioout/sound_player.h"
 
-#include <alsa/asoundlib.h>
-
 #include <atomic>
-#include <cstdlib>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
+
+#include "platform/audioout/wave_out.h"
 
 namespace tallory::platform {
 
 namespace {
 
-// Latency asked of the device: short enough for Stop to act at once.
-constexpr unsigned kLatencyMicroseconds = 200000;
-// Frames handed to the device per write, so that Stop is checked often.
-constexpr snd_pcm_uframes_t kFramesPerWrite = 4096;
+// Sounds go to the device in pieces of this size, so that Stop acts within one.
+constexpr size_t kPieceBytes = 16384;
+// How long a close waits between tries while buffers still play.
+constexpr auto kCloseRetry = std::chrono::milliseconds(16);
 
 class Player {
 public:
@@ -51,31 +52,39 @@ private:
     }
 
     void run(const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm) {
-        snd_pcm_t* pcmHandle = nullptr;
-        std::string device = soundDevice();
-        if (snd_pcm_open(&pcmHandle, device.c_str(), SND_PCM_STREAM_PLAYBACK, 0) < 0) return;
-        snd_pcm_format_t sampleFormat = format.wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
-        if (snd_pcm_set_params(pcmHandle, sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format.nChannels,
-                               format.nSamplesPerSec, 1, kLatencyMicroseconds) < 0) {
-            snd_pcm_close(pcmHandle);
+        const size_t frameBytes = static_cast<size_t>(format.nChannels) * (format.wBitsPerSample / 8);
+        WAVEFORMATEX device = format;
+        device.nBlockAlign = static_cast<uint16_t>(frameBytes);
+        std::mutex doneLock;
+        std::condition_variable doneSignal;
+        size_t completed = 0;
+        // Declared after what its completion callback touches, so it goes first.
+        std::unique_ptr<WaveOut> out = createAlsaWaveOut();
+        if (!out->open(device, [&] {
+                std::lock_guard<std::mutex> g(doneLock);
+                ++completed;
+                doneSignal.notify_all();
+            })) {
             return;
         }
-        size_t frameBytes = static_cast<size_t>(format.nChannels) * (format.wBitsPerSample / 8);
-        snd_pcm_uframes_t total = pcm.size() / frameBytes, done = 0;
-        while (done < total && !stopping_) {
-            snd_pcm_uframes_t n = std::min(kFramesPerWrite, total - done);
-            snd_pcm_sframes_t wrote = snd_pcm_writei(pcmHandle, pcm.data() + done * frameBytes, n);
-            if (wrote < 0) wrote = snd_pcm_recover(pcmHandle, static_cast<int>(wrote), 1);
-            if (wrote < 0) break;
-            done += static_cast<snd_pcm_uframes_t>(wrote);
+        // Whole frames only, in pieces that are a multiple of the frame.
+        const size_t usable = pcm.size() - pcm.size() % frameBytes;
+        const size_t piece = kPieceBytes - kPieceBytes % frameBytes;
+        size_t queued = 0, pieces = 0;
+        uint64_t handed = 0;
+        for (size_t at = 0; at < usable && !stopping_; at += piece, ++pieces) {
+            const size_t n = std::min(piece, usable - at);
+            if (!out->write(pcm.data() + at, n)) break;
+            queued += n;
         }
-        played_ = done;
-        if (stopping_) {
-            snd_pcm_drop(pcmHandle);
-        } else {
-            snd_pcm_drain(pcmHandle);
+        {
+            std::unique_lock<std::mutex> g(doneLock);
+            while (completed < pieces && !stopping_) doneSignal.wait_for(g, kCloseRetry);
+            handed = completed == pieces ? queued : completed * piece;
         }
-        snd_pcm_close(pcmHandle);
+        if (stopping_) out->reset();
+        while (out->close() == WaveCloseKind::stillPlaying) std::this_thread::sleep_for(kCloseRetry);
+        played_ = handed / frameBytes;
     }
 
     std::mutex mutex_;
@@ -84,22 +93,14 @@ private:
     std::atomic<uint64_t> played_{0};
 };
 
-// A missing device is no error worth a line on standard error: the sound is simply not played.
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
 Player& player() {
     static Player instance;
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(quietAlsa); });
     return instance;
 }
 
 }  // namespace
 
-std::string soundDevice() {
-    const char* name = std::getenv("TALLORY_AUDIO_DEVICE");
-    return name != nullptr && name[0] != '\0' ? name : "default";
-}
+std::string soundDevice() { return waveOutDevice(); }
 
 bool playSound(const WAVEFORMATEX& format, std::vector<uint8_t> pcm) { return player().play(format, std::move(pcm)); }
 

@@ -1,4 +1,5 @@
-// Notification sounds: PCM played once, asynchronously, on an ALSA device.
+// Notification sounds: PCM played once, asynchronously, through the wave
+// output (platform/audioout/wave_out.h).
 // The device is named by TALLORY_AUDIO_DEVICE ("default" when unset; "null"
 // discards the samples, for tests and machines without sound).
 #ifndef TALLORY_PLATFORM_AUDIOOUT_SOUND_PLAYER_H
