@@ -223,6 +223,8 @@ void BatchProgressWindow::userClose() {
     PutProfileInt(kSection, "ProgressDetails", detailsShown_ ? 1 : 0);
     window_ = nullptr;
     itemControl_ = nullptr;
+    // The dialog goes later, perhaps after this object: it must not call back.
+    QObject::disconnect(watch_);
     dialog_->timer.stop();
     dialog_->hide();
     dialog_->deleteLater();
@@ -403,7 +405,7 @@ void BatchProgressWindow::Create(HWND parent) {
             bar_.applyTo(dialog_->currentBar);
             window_ = dialog_.data();
             itemControl_ = dialog_->item;
-            QObject::connect(dialog_.data(), &QObject::destroyed, [this] {
+            watch_ = QObject::connect(dialog_.data(), &QObject::destroyed, [this] {
                 window_ = nullptr;
                 itemControl_ = nullptr;
             });

@@ -124,6 +124,7 @@ private:
     std::atomic<QWidget*> itemControl_{nullptr};
     QPointer<BatchProgressDialog> dialog_;
     QPointer<QWidget> parent_;
+    QMetaObject::Connection watch_;  // clears the handles when the dialog goes
 
     // Everything below is touched on the window's thread only.
     bool alwaysOverwrite_ = false;

@@ -323,12 +323,12 @@ TEST(BatchWindowDetails, CollapseAndRestore) {
         EXPECT_EQ(d->details->text(), "Details >>");
         EXPECT_EQ(d->height(), d->collapsedHeight());
         EXPECT_LT(d->height(), full);
-        EXPECT_TRUE(d->converted->isHidden());
+        EXPECT_FALSE(d->converted->isVisible());
         EXPECT_EQ(d->minimumHeight(), d->maximumHeight()) << "collapsed, the window cannot be resized";
         screenshot(d, "batch_window_collapsed");
         d->details->click();
         EXPECT_EQ(d->height(), full);
-        EXPECT_FALSE(d->converted->isHidden());
+        EXPECT_TRUE(d->converted->isVisible());
         d->details->click();
         // Closing a finished batch stores the state.
         w.window->Finish();

@@ -269,6 +269,11 @@ TEST(Mp3Dialog, EnablingRulesListsAndTheRecordOkWrites) {
         EXPECT_GE(d->sampleRate->findText("8,000 Hz, mono"), 0);
         d->mpeg2->click();
         EXPECT_EQ(d->sampleRate->count(), 1 + 6 * 4);
+        // The round trip through the shorter list kept the highest entry it had: 160.
+        EXPECT_EQ(d->maxBitrateValue->text(), "160");
+        d->maxBitrate->setFocus();
+        QTest::keyClick(d->maxBitrate, Qt::Key_End);
+        EXPECT_EQ(d->maxBitrateValue->text(), "320");
 
         // BladeEnc: no MPEG-II, no VBR, three rates with two modes.
         selectData(d->encoder, 1);
@@ -284,7 +289,7 @@ TEST(Mp3Dialog, EnablingRulesListsAndTheRecordOkWrites) {
         d->sampleRate->setCurrentIndex(d->sampleRate->findText("44,100 Hz, joined stereo"));
         d->original->click();
         d->vbrQuality->setCurrentIndex(5);
-        // Keyboard on the slider: End takes the last bitrate.
+        // Keyboard on the slider: Left takes the bitrate below.
         d->bitrate->setFocus();
         QTest::keyClick(d->bitrate, Qt::Key_Left);
         EXPECT_EQ(d->bitrateValue->text(), "112");
