@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -91,7 +92,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     auto* formatRow = new QHBoxLayout;
     formatRow->addWidget(format_, 1);
     formatRow->addWidget(settings);
-    form->addRow(QStringLiteral("&Format:"), formatRow);
+    auto* formatLabel = new QLabel(QStringLiteral("&Format:"), outputBox);
+    formatLabel->setBuddy(format_);
+    form->addRow(formatLabel, formatRow);
 
     scheme_ = new QLineEdit(outputBox);
     auto* insert = new QToolButton(outputBox);
@@ -107,7 +110,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     schemeRow->addWidget(scheme_, 1);
     schemeRow->addWidget(insert);
     schemeRow->addWidget(browse);
-    form->addRow(QStringLiteral("&Naming scheme:"), schemeRow);
+    auto* schemeLabel = new QLabel(QStringLiteral("&Naming scheme:"), outputBox);
+    schemeLabel->setBuddy(scheme_);
+    form->addRow(schemeLabel, schemeRow);
 
     normalize_ = new QCheckBox(QStringLiteral("N&ormalize volume"), outputBox);
     deleteSources_ = new QCheckBox(QStringLiteral("&Move converted sources to the Trash"), outputBox);
@@ -169,7 +174,7 @@ void MainWindow::addPaths(const QStringList& paths) {
             }
             found.sort();
             for (const QString& f : found) files_->addItem(f);
-        } else if (readable(p)) {
+        } else if (info.isFile() && readable(p)) {
             files_->addItem(info.absoluteFilePath());
         }
     }
