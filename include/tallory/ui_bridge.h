@@ -5,6 +5,7 @@
 #define TALLORY_UI_BRIDGE_H
 
 #include "tallory/conv.h"
+#include "tallory/metadata.h"
 #include "tallory/types.h"
 
 // Message box styles and answers, with the Windows values.
@@ -120,6 +121,16 @@ struct TalloryUiHooks {
 extern "C" {
 // Installs the hooks (copied); null restores the console behaviour.
 TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* hooks);
+// The language table the tag editors list: entry `index` as its three-letter
+// code (upper case) and full name, cut to capacity. False past the end.
+TALLORY_API int TalloryGetLanguageCount(void);
+TALLORY_API bool TalloryGetLanguageAt(int index, char* code, int codeCapacity, char* name, int nameCapacity);
+// The picture data of an APIC frame object of the tag model. *size holds the
+// buffer's size and receives the data's; a null data pointer only asks for
+// the size. False for another frame or a buffer too small.
+TALLORY_API bool TalloryGetPictureData(IMetadataFrame* frame, void* data, uint32_t* size);
+// Replaces the picture data (size 0 clears it); false for another frame.
+TALLORY_API bool TalloryPutPictureData(IMetadataFrame* frame, const void* data, uint32_t size);
 // Plays the sound that "Sounds"/name names, if the value and its file exist,
 // without a default sound; true if it started.
 TALLORY_API bool TalloryPlayNamedSound(const char* name);

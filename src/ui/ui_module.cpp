@@ -8,6 +8,7 @@
 #include "core/export_guard.h"
 #include "tallory/ui_bridge.h"
 #include "ui/batch_progress_window.h"
+#include "ui/frame_editors.h"
 #include "ui/settings_dialogs.h"
 #include "ui/ui_helpers.h"
 
@@ -68,6 +69,9 @@ bool showDialog(int kind, HWND parent, void* context) {
     return guardExport("showDialog", false, [&]() -> bool {
         if (!onGuiThread() || context == nullptr) return false;
         QWidget* owner = widgetOf(parent);
+        if (kind == TALLORY_DIALOG_TAG_FRAME) {
+            return runFrameEditor(owner, *static_cast<TalloryTagFrameDialogContext*>(context));
+        }
         auto& c = *static_cast<TalloryFormatDialogContext*>(context);
         if (c.size < sizeof(TalloryFormatDialogContext) || c.settings == nullptr) return false;
         switch (kind) {
