@@ -63,8 +63,12 @@ TALLORY_API bool TalloryPutPictureData(IMetadataFrame* frame, const void* data, 
     return guardExport("TalloryPutPictureData", false, [&] {
         ID3_Field* field = pictureField(frame);
         if (field == nullptr || (data == nullptr && size != 0)) return false;
-        static const uchar kNothing = 0;
-        field->Set(size != 0 ? static_cast<const uchar*>(data) : &kNothing, size);
+        // id3lib ignores an empty Set; Clear empties the field.
+        if (size == 0) {
+            field->Clear();
+        } else {
+            field->Set(static_cast<const uchar*>(data), size);
+        }
         return true;
     });
 }
