@@ -25,7 +25,36 @@ protected:
     ~IErrorLog() = default;
 };
 
+// The folder tree: a controller that turns the front end's QTreeWidget into a
+// browser of the folders of the desktop, Home, the user folders, mounted
+// volumes and the file system. Not reference counted.
+struct IExplorerTree {
+    // Qt delivers the tree's events to the controller through signals, so the
+    // front end need not forward anything; kept for the slot order. Returns 0.
+    virtual int OnNotify(int reserved1, int reserved2, void* header) = 0;
+    // Copies the selected folder's path with its terminator: 1 when the path is
+    // not empty; 0 with an empty string when there is none or it does not fit.
+    virtual int GetPath(char* buffer, int size) = 0;
+    // Expands the tree down to the folder and selects it; an unknown path selects nothing.
+    virtual void SelectPath(const char* path) = 0;
+    // Qt's menus need no forwarding; kept for the slot order.
+    virtual void ForwardMenuMessage(uint32_t message, uintptr_t first, intptr_t second) = 0;
+    // Empties the tree and inserts the root, expanded, with its first child expanded.
+    virtual void Reset() = 0;
+    // Reads the selected folder's subfolders again.
+    virtual void RefreshSelected() = 0;
+    virtual void Destroy() = 0;
+
+protected:
+    ~IExplorerTree() = default;
+};
+
 extern "C" {
+
+// The folder tree over `tree` (a QTreeWidget the caller owns), with `owner` as
+// the parent of its menus and questions. E_INVALIDARG for a null address or a
+// tree that is not a QTreeWidget; E_OUTOFMEMORY with a null result.
+TALLORY_API HRESULT CreateExplorerTree(IExplorerTree** tree, HWND owner, HWND treeWidget);
 
 // The simple progress window (one bar, Abort). S_OK, or E_OUTOFMEMORY with a
 // null result; E_INVALIDARG for a null address.
