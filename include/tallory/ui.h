@@ -8,6 +8,7 @@
 #define TALLORY_UI_H
 
 #include "tallory/conv.h"
+#include "tallory/metadata.h"
 #include "tallory/types.h"
 
 // The text collector with a window of its own. Not reference counted.
@@ -49,7 +50,36 @@ protected:
     ~IExplorerTree() = default;
 };
 
+// {AE00BEFB-6881-4573-8879-3CB87C03756A}
+inline constexpr GUID IID_IMetadataListView = {0xAE00BEFB, 0x6881, 0x4573, {0x88, 0x79, 0x3C, 0xB8, 0x7C, 0x03, 0x75, 0x6A}};
+
+// The tag list view: a controller over the front end's two-column QTreeWidget
+// that shows, edits and removes the frames of one or several tag files.
+struct IMetadataListView : IUnknown {
+    // Takes the QTreeWidget (the caller keeps owning it); 0.
+    virtual int Attach(HWND treeWidget) = 0;
+    // Shows this file (a reference is taken; the previous main file is released); 0.
+    virtual int SetFile(IMetadataFile* file) = 0;
+    // Shows several files at once; E_INVALIDARG for a count of 0.
+    virtual HRESULT SetFiles(IMetadataFile** files, int count) = 0;
+    // Writes every file's tag; the first failure (with a message box) or S_OK.
+    virtual HRESULT Save() = 0;
+    // E_FAIL without a selected frame row or when read-only; otherwise 0.
+    virtual HRESULT EditSelected() = 0;
+    virtual HRESULT RemoveSelected() = 0;
+    virtual HRESULT RemoveAll() = 0;
+    // Qt delivers the view's events through signals; kept for the slot order. Returns 0.
+    virtual intptr_t OnNotify(void* header) = 0;
+    virtual int IsModified() = 0;
+
+protected:
+    ~IMetadataListView() = default;
+};
+
 extern "C" {
+
+// A new tag list view with one reference; E_INVALIDARG for a null address.
+TALLORY_API HRESULT CreateMetaDataLV(IMetadataListView** view);
 
 // The folder tree over `tree` (a QTreeWidget the caller owns), with `owner` as
 // the parent of its menus and questions. E_INVALIDARG for a null address or a

@@ -478,6 +478,8 @@ PictureFrameEditor::PictureFrameEditor(QWidget* parent, IPictureFrame* frame)
     save = new QPushButton(QStringLiteral("&Save Picture"), this);
     reset = new QPushButton(QStringLiteral("Reset"), this);
     for (QPushButton* b : {load, save, reset}) b->setAutoDefault(false);
+    // The long MIME label puts its field below it rather than squeezing it.
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     form->addRow(QStringLiteral("&Description:"), description);
     form->addRow(QStringLiteral("Picture &type:"), type);
     form->addRow(QStringLiteral("Multipurpose Internet Mail Extensions (MIME) type:"), mime);
