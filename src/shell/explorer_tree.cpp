@@ -170,7 +170,9 @@ void ExplorerTree::Reset() {
                 !at.startsWith(QStringLiteral("/mnt/"))) {
                 continue;
             }
-            const QString name = volume.displayName().isEmpty() ? QFileInfo(at).fileName() : volume.displayName();
+            // A volume without a label shows the last part of where it is mounted.
+            QString name = volume.displayName();
+            if (name.isEmpty() || name == at) name = QFileInfo(at).fileName();
             place(name, at, QStringLiteral("drive-harddisk"));
         }
         place(QStringLiteral("File System"), QStringLiteral("/"), QStringLiteral("drive-harddisk"));

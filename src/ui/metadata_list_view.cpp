@@ -266,6 +266,9 @@ void MetadataListView::buildRows() {
         }
         refreshRow(row);
     }
+    // Names longer than the first column's width stay readable.
+    view_->resizeColumnToContents(0);
+    if (view_->columnWidth(0) < 160) view_->setColumnWidth(0, 160);
 }
 
 QTreeWidgetItem* MetadataListView::rowOf(int frameId) const {

@@ -18,7 +18,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QSplitter>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <vector>
@@ -26,6 +28,7 @@
 #include "formats/ogg/ogg_settings.h"
 #include "tallory/batch.h"
 #include "tallory/formats.h"
+#include "tallory/metadata.h"
 #include "tallory/settings.h"
 
 namespace tallory::gui {
@@ -128,7 +131,42 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     bottom->addWidget(convert_);
     bottom->addWidget(quit);
     layout->addLayout(bottom);
-    setCentralWidget(central);
+    // The folder pane on the left, the tag pane of the selected files on the right.
+    auto* folderPane = new QWidget(this);
+    auto* folderLayout = new QVBoxLayout(folderPane);
+    folderLayout->setContentsMargins(0, 0, 0, 0);
+    folders_ = new QTreeWidget(folderPane);
+    auto* addSelected = new QPushButton(QStringLiteral("Add Selected Fol&der"), folderPane);
+    folderLayout->addWidget(folders_, 1);
+    folderLayout->addWidget(addSelected);
+    if (SUCCEEDED(CreateExplorerTree(&explorer_, this, folders_))) explorer_->Reset();
+    connect(addSelected, &QPushButton::clicked, this, [this] {
+        char path[4096];
+        if (explorer_ != nullptr && explorer_->GetPath(path, sizeof path) != 0) addPaths({QString::fromUtf8(path)});
+    });
+    connect(folders_, &QTreeWidget::itemDoubleClicked, addSelected, &QPushButton::click);
+
+    auto* tagPane = new QWidget(this);
+    auto* tagLayout = new QVBoxLayout(tagPane);
+    tagLayout->setContentsMargins(0, 0, 0, 0);
+    tagView_ = new QTreeWidget(tagPane);
+    saveTags_ = new QPushButton(QStringLiteral("Save &Tags"), tagPane);
+    saveTags_->setEnabled(false);
+    tagLayout->addWidget(tagView_, 1);
+    tagLayout->addWidget(saveTags_);
+    connect(saveTags_, &QPushButton::clicked, this, [this] {
+        if (tags_) tags_->Save();
+    });
+
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(folderPane);
+    splitter->addWidget(central);
+    splitter->addWidget(tagPane);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({fontMetrics().averageCharWidth() * 30, fontMetrics().averageCharWidth() * 70,
+                        fontMetrics().averageCharWidth() * 45});
+    setCentralWidget(splitter);
+    connect(files_, &QListWidget::itemSelectionChanged, this, [this] { showTags(); });
 
     connect(addFiles, &QPushButton::clicked, this, [this] { chooseFiles(); });
     connect(addFolder, &QPushButton::clicked, this, [this] { chooseFolder(); });
@@ -149,11 +187,44 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     format_->setCurrentIndex(at >= 0 ? at : 0);
     normalize_->setChecked(readInt("Normalize", 0) != 0);
     deleteSources_->setChecked(readInt("DeleteSources", 0) != 0);
-    resize(fontMetrics().averageCharWidth() * 100, fontMetrics().height() * 30);
+    resize(fontMetrics().averageCharWidth() * 150, fontMetrics().height() * 34);
     refreshButtons();
 }
 
-MainWindow::~MainWindow() { saveChoices(); }
+MainWindow::~MainWindow() {
+    saveChoices();
+    tags_.reset();
+    if (explorer_ != nullptr) explorer_->Destroy();
+}
+
+bool MainWindow::askToSaveTags() {
+    if (!tags_ || tags_->IsModified() == 0) return true;
+    auto answer = QMessageBox::question(this, windowTitle(), QStringLiteral("Save the changed tags?"),
+                                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    if (answer == QMessageBox::Cancel) return false;
+    if (answer == QMessageBox::Save) return SUCCEEDED(tags_->Save());
+    return true;
+}
+
+void MainWindow::showTags() {
+    askToSaveTags();
+    tags_.reset();
+    tagView_->clear();
+    std::vector<Ref<IMetadataFile>> files;
+    for (QListWidgetItem* item : files_->selectedItems()) {
+        IMetadataFile* f = nullptr;
+        if (SUCCEEDED(MetadataCreateFromFile(item->text().toUtf8().constData(), &f)) && f != nullptr) files.emplace_back(f);
+    }
+    saveTags_->setEnabled(!files.empty());
+    if (files.empty()) return;
+    IMetadataListView* view = nullptr;
+    if (FAILED(CreateMetaDataLV(&view))) return;
+    tags_ = Ref<IMetadataListView>(view);
+    tags_->Attach(tagView_);
+    std::vector<IMetadataFile*> raw;
+    for (const auto& f : files) raw.push_back(f.get());
+    tags_->SetFiles(raw.data(), static_cast<int>(raw.size()));
+}
 
 void MainWindow::saveChoices() {
     PutProfileString(kSection, "Scheme", scheme_->text().toUtf8().left(TALLORY_MAX_PROFILE_STRING).constData());

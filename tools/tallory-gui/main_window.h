@@ -8,12 +8,14 @@
 
 #include "tallory/conv.h"
 #include "tallory/ref.h"
+#include "tallory/ui.h"
 
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QTreeWidget;
 
 namespace tallory::gui {
 
@@ -34,6 +36,8 @@ private:
     void saveChoices();
     void applyPrototype(IConvTarget* target);
     const CLSID* targetClass() const;
+    void showTags();
+    bool askToSaveTags();
 
     QListWidget* files_ = nullptr;
     QPushButton* remove_ = nullptr;
@@ -45,6 +49,11 @@ private:
     // The settings of a format without stored defaults live in this target.
     Ref<IConvTarget> prototype_;
     bool busy_ = false;
+    QTreeWidget* folders_ = nullptr;
+    IExplorerTree* explorer_ = nullptr;
+    QTreeWidget* tagView_ = nullptr;
+    QPushButton* saveTags_ = nullptr;
+    Ref<IMetadataListView> tags_;
 };
 
 }  // namespace tallory::gui
