@@ -38,8 +38,11 @@ bool showDialog(int dialogKind, HWND parent, void* context) {
     TalloryUiHooks h = currentHooks();
     if (h.showDialog == nullptr) return false;
     // The module edits a plain record of the settings, never the target itself.
-    if (isFormatDialog(dialogKind)) {
-        return showFormatDialog(h, dialogKind, parent, static_cast<TalloryTargetDialogContext*>(context));
+    // A context without target or default mode names nothing to translate and
+    // goes as it is (the module refuses what it cannot read).
+    auto* target = static_cast<TalloryTargetDialogContext*>(context);
+    if (isFormatDialog(dialogKind) && target != nullptr && (target->target != nullptr || target->defaultMode)) {
+        return showFormatDialog(h, dialogKind, parent, target);
     }
     return h.showDialog(dialogKind, parent, context);
 }

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "tallory/codecs.h"
-#include "tallory/tallory_slider.h"
+#include "tallory/qt/tallory_slider.h"
 #include "ui/settings_dialogs.h"
 #include "ui/ui_helpers.h"
 

@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "core/export_guard.h"
 
@@ -121,7 +122,14 @@ void SimpleProgressWindow::Create(HWND parent) {
         gui_.post([this, parent] {
             if (dialog_ != nullptr) return;
             parent_ = widgetOf(parent);
-            dialog_ = new SimpleProgressDialog(parent_, cancelled_);
+            // Not a child of the parent: Qt disables child windows with their parent,
+            // and Abort must stay usable while the parent is disabled. The window
+            // system still keeps it above the parent.
+            dialog_ = new SimpleProgressDialog(nullptr, cancelled_);
+            if (parent_ != nullptr && parent_->window()->windowHandle() != nullptr) {
+                dialog_->winId();
+                dialog_->windowHandle()->setTransientParent(parent_->window()->windowHandle());
+            }
             dialog_->setAttribute(Qt::WA_DeleteOnClose, false);
             bar_.applyTo(dialog_->bar);
             window_ = dialog_.data();

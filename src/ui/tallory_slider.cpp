@@ -1,4 +1,4 @@
-#include "tallory/tallory_slider.h"
+#include "tallory/qt/tallory_slider.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "tallory/settings.h"
-#include "tallory/tallory_slider.h"
+#include "tallory/qt/tallory_slider.h"
 #include "tallory/ui.h"
 #include "ui/error_log.h"
 #include "ui_test_support.h"

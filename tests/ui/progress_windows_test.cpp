@@ -136,6 +136,29 @@ TEST(OverwriteQuestion, AskedFromTheWorkerThreadBlocksForTheAnswer) {
     EXPECT_EQ(answer.load(), 1);
 }
 
+TEST(BatchWindowBars, SimpleWindowDisablesItsParentUntilFinish) {
+    QWidget parent;
+    parent.resize(400, 300);
+    parent.show();
+    IConvProgress* p = nullptr;
+    ASSERT_EQ(CreateProgressWindow(&p), S_OK);
+    p->Create(&parent);
+    auto* dialog = static_cast<QWidget*>(p->GetWindow());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(parent.isEnabled());
+    EXPECT_TRUE(dialog->isEnabled()) << "the window over a disabled parent still takes Abort";
+    p->SetAction("Converting:");
+    p->SetItem("/music/a long folder name/that goes on/song.wav", 1);
+    auto* abort = dialog->findChild<QPushButton*>();
+    ASSERT_NE(abort, nullptr);
+    abort->click();
+    EXPECT_EQ(p->IsCancelled(), 1);
+    EXPECT_FALSE(abort->isEnabled());
+    p->Finish();
+    EXPECT_TRUE(parent.isEnabled());
+    p->Destroy();
+}
+
 TEST(OverwriteQuestion, SimpleWindowNeverOverwrites) {
     IConvProgress* p = nullptr;
     ASSERT_EQ(CreateProgressWindow(&p), S_OK);

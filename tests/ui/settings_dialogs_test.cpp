@@ -17,7 +17,7 @@
 #include "tallory/formats.h"
 #include "tallory/ref.h"
 #include "tallory/settings.h"
-#include "tallory/tallory_slider.h"
+#include "tallory/qt/tallory_slider.h"
 #include "ui/settings_dialogs.h"
 #include "ui/ui_helpers.h"
 #include "ui_test_support.h"
