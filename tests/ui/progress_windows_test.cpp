@@ -149,6 +149,9 @@ TEST(BatchWindowBars, SimpleWindowDisablesItsParentUntilFinish) {
     EXPECT_TRUE(dialog->isEnabled()) << "the window over a disabled parent still takes Abort";
     p->SetAction("Converting:");
     p->SetItem("/music/a long folder name/that goes on/song.wav", 1);
+    p->SetRange(100);
+    p->SetPos(40);
+    screenshot(dialog, "simple_progress_window");
     auto* abort = dialog->findChild<QPushButton*>();
     ASSERT_NE(abort, nullptr);
     abort->click();
@@ -261,7 +264,7 @@ TEST(BatchWindowBars, RememberedRangeAndPositionAppliedOnCreation) {
     auto* bar = dialog->findChild<QProgressBar*>();
     ASSERT_NE(bar, nullptr);
     EXPECT_NEAR(static_cast<double>(bar->value()) / bar->maximum(), 3.5 / 4.0, 1e-6);
-    screenshot(dialog, "simple_progress_window");
+    screenshot(dialog, "simple_progress_window_bare");
     simple->Finish();
     EXPECT_EQ(simple->GetWindow(), nullptr);
     // After Finish the calls only move the remembered values.
