@@ -51,7 +51,10 @@ public:
         }
         std::lock_guard<std::mutex> lock(mutex_);
         if (anchor_ == nullptr) return;
-        QMetaObject::invokeMethod(anchor_.get(), std::move(f), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(anchor_.get(), [this, f = std::move(f)]() mutable {
+            handOff();
+            f();
+        }, Qt::QueuedConnection);
     }
 
     // Runs f on the owning thread and waits for its result; `fallback` when
@@ -71,7 +74,11 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             if (anchor_ == nullptr) return fallback;
             QMetaObject::invokeMethod(
-                anchor_.get(), [notifier, f = std::move(f), result]() mutable { *result = f(); },
+                anchor_.get(),
+                [this, notifier, f = std::move(f), result]() mutable {
+                    handOff();
+                    *result = f();
+                },
                 Qt::QueuedConnection);
         }
         std::unique_lock<std::mutex> lock(pending->mutex);
@@ -106,6 +113,11 @@ private:
         }
         std::shared_ptr<Pending> pending;
     };
+
+    // The poster held the lock while it made the call; taking it here makes
+    // what the poster wrote visible to this thread in a way thread checkers
+    // see, not only through Qt's own event queue.
+    void handOff() { std::lock_guard<std::mutex> lock(mutex_); }
 
     bool alive() const {
         std::lock_guard<std::mutex> lock(mutex_);
