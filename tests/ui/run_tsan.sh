@@ -16,6 +16,10 @@ log="$build/tsan.log"
 env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$home" HOME="$home" TSAN_OPTIONS=halt_on_error=0 \
   "$build/bin/ui_test" --gtest_filter='OverwriteQuestion.*:BatchWindowLifetime.*:BatchConvertWindow.*' >"$log" 2>&1 || true
 rm -rf "$home"
+if grep -q '^\[  FAILED  \]' "$log"; then
+  grep '^\[  FAILED  \]' "$log"
+  exit 1
+fi
 /usr/bin/python3 - "$log" <<'PY'
 import re, sys
 log = open(sys.argv[1], errors="replace").read()
