@@ -32,7 +32,9 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             gone = std::move(anchor_);
+            queued_ = 0;
         }
+        drained_.notify_all();
         // Deleting the anchor discards its queued calls (and wakes blocked callers).
     }
 
@@ -49,12 +51,17 @@ public:
             if (alive()) f();
             return;
         }
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         if (anchor_ == nullptr) return;
         QMetaObject::invokeMethod(anchor_.get(), [this, f = std::move(f)]() mutable {
             handOff();
             f();
         }, Qt::QueuedConnection);
+        // A worker faster than the window waits until the window has caught up,
+        // so the queue stays bounded and the window's thread is never swamped.
+        if (++queued_ > kMaxQueued) {
+            drained_.wait(lock, [this] { return anchor_ == nullptr || queued_ <= kMaxQueued / 2; });
+        }
     }
 
     // Runs f on the owning thread and waits for its result; `fallback` when
@@ -73,6 +80,7 @@ public:
             auto notifier = std::make_shared<Notifier>(pending);
             std::lock_guard<std::mutex> lock(mutex_);
             if (anchor_ == nullptr) return fallback;
+            ++queued_;
             QMetaObject::invokeMethod(
                 anchor_.get(),
                 [this, notifier, f = std::move(f), result]() mutable {
@@ -117,14 +125,23 @@ private:
     // The poster held the lock while it made the call; taking it here makes
     // what the poster wrote visible to this thread in a way thread checkers
     // see, not only through Qt's own event queue.
-    void handOff() { std::lock_guard<std::mutex> lock(mutex_); }
+    void handOff() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queued_ > 0) --queued_;
+        if (queued_ <= kMaxQueued / 2) drained_.notify_all();
+    }
 
     bool alive() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return anchor_ != nullptr;
     }
 
+    // Calls queued and not yet run, at most this many before a poster waits.
+    static constexpr int kMaxQueued = 2000;
+
     mutable std::mutex mutex_;
+    std::condition_variable drained_;
+    int queued_ = 0;
     std::unique_ptr<QObject> anchor_;
 };
 

@@ -385,7 +385,7 @@ TEST(BatchWindowLifetime, EscapeAbortsThenLateAndOrphanedCallsAreDropped) {
     EXPECT_NE(w.window->GetWindow(), nullptr) << "a running batch's window stays";
 
     // The worker keeps calling while the window is destroyed under it.
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false}, ended{false};
     std::atomic<int> calls{0};
     std::thread worker([&] {
         while (!stop) {
@@ -395,6 +395,7 @@ TEST(BatchWindowLifetime, EscapeAbortsThenLateAndOrphanedCallsAreDropped) {
             w.window->Throughput(CLSID_WavSource, 1, 10, 600);
             ++calls;
         }
+        ended = true;
     });
     pumpUntil([&] { return calls.load() > 50; }, 5000);
     delete w.dialog();  // destroyed without being closed
@@ -403,6 +404,8 @@ TEST(BatchWindowLifetime, EscapeAbortsThenLateAndOrphanedCallsAreDropped) {
     const int before = calls.load();
     pumpUntil([&] { return calls.load() > before + 50; }, 5000);
     stop = true;
+    // A worker faster than the window waits for it: the window's thread keeps pumping, as AudioConvert does.
+    EXPECT_TRUE(pumpUntil([&] { return ended.load(); }));
     worker.join();
     pumpUntil([] { return false; }, 50);
     // Later calls on the window's thread find no dialog and do nothing.
