@@ -1,7 +1,9 @@
 // The tag list view over two MP3 files whose artists differ (tagged and read
 // back by mutagen): shared and greyed rows, the menu of values, choosing one,
 // Save; read-only rows and section rows.
+#include <QDir>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -126,4 +128,33 @@ TEST(MetadataListView, TwoFilesWithDifferentArtists) {
     view->SetFile(fa.get());
     EXPECT_EQ(widget.topLevelItemCount(), rows);
     EXPECT_EQ(impl->rowOf(METADATA_FRAME_TPE1)->text(1), "Second Artist");
+}
+
+TEST(MetadataListView, SaveFailureIsToldAndReturned) {
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("gone"));
+    const std::string path = makeTaggedMp3(dir, "gone/c.mp3", "Someone");
+    Ref<IMetadataFile> file = open(path);
+    QTreeWidget widget;
+    IMetadataListView* raw = nullptr;
+    ASSERT_EQ(CreateMetaDataLV(&raw), S_OK);
+    Ref<IMetadataListView> view(raw);
+    EXPECT_EQ(view->Save(), E_INVALIDARG) << "nothing set yet";
+    view->Attach(&widget);
+    view->SetFile(file.get());
+    EXPECT_EQ(static_cast<MetadataListView*>(view.get())->rowOf(METADATA_FRAME_TPE1)->text(1), "Someone");
+    widget.setCurrentItem(static_cast<MetadataListView*>(view.get())->rowOf(METADATA_FRAME_TPE1));
+    view->RemoveSelected();
+    // The file's folder goes before the tag is written.
+    ASSERT_TRUE(QDir(dir.filePath("gone")).removeRecursively());
+    QString told;
+    whenModal([&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        ASSERT_NE(box, nullptr);
+        told = box->text();
+        box->accept();
+    });
+    EXPECT_TRUE(FAILED(view->Save()));
+    EXPECT_EQ(told, "At least one file could not be saved. Please make sure it is not used by other applications.");
+    EXPECT_EQ(view->IsModified(), 1) << "still unsaved";
 }
