@@ -230,6 +230,22 @@ TEST(WmaDialog, CodecAndFormatListsAndWhatOkWrites) {
     });
     EXPECT_FALSE(wma->ShowSettings(nullptr, nullptr));
     EXPECT_EQ(defaultText("Windows Media"), chosen);
+
+    // Default mode: the title says so, no Set Default, OK stores.
+    FormatInfo info;
+    ASSERT_EQ(ConvGetFormatByName(&info, "Windows Media"), S_OK);
+    whenDialog<WmaSettingsDialog>([&](WmaSettingsDialog* d) {
+        EXPECT_EQ(d->windowTitle(), "Windows Media Audio Settings (default)");
+        EXPECT_FALSE(d->setDefault->isVisible());
+        EXPECT_EQ(d->format->currentText().toStdString(), chosen);
+        d->format->setCurrentIndex(0);
+        chosen = d->format->currentText().toStdString();
+        d->ok->click();
+    });
+    EXPECT_EQ(ConvDefOutputSettings(nullptr, &info), S_OK);
+    EXPECT_EQ(defaultText("Windows Media"), chosen);
+    Ref<IConvTarget> fresh = makeTarget(CLSID_WmaTarget);
+    EXPECT_EQ(settingsText(fresh.get()), chosen) << "a new target starts from the stored default";
     PutProfileString("WMA9", nullptr, nullptr);
 }
 
