@@ -1,5 +1,7 @@
 #include "core/ui_bridge.h"
 
+#include "core/ui_settings_bridge.h"
+
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -34,7 +36,15 @@ int messageBox(HWND parent, const char* text, const char* caption, uint32_t styl
 
 bool showDialog(int dialogKind, HWND parent, void* context) {
     TalloryUiHooks h = currentHooks();
-    return h.showDialog != nullptr && h.showDialog(dialogKind, parent, context);
+    if (h.showDialog == nullptr) return false;
+    // The module edits a plain record of the settings, never the target itself.
+    // A context without target or default mode names nothing to translate and
+    // goes as it is (the module refuses what it cannot read).
+    auto* target = static_cast<TalloryTargetDialogContext*>(context);
+    if (isFormatDialog(dialogKind) && target != nullptr && (target->target != nullptr || target->defaultMode)) {
+        return showFormatDialog(h, dialogKind, parent, target);
+    }
+    return h.showDialog(dialogKind, parent, context);
 }
 
 IConvBatchProgress* createBatchProgress() {
