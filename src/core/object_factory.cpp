@@ -11,6 +11,8 @@
 #include "formats/aiff/aiff_target.h"
 #include "formats/flac/flac_source.h"
 #include "formats/flac/flac_target.h"
+#include "formats/opus/opus_source.h"
+#include "formats/opus/opus_target.h"
 #include "formats/wav/wav_source.h"
 #include "formats/wav/wav_target.h"
 #include "formats/ogg/ogg_source.h"
@@ -39,6 +41,8 @@ constexpr ClassDescriptor kClasses[] = {
     {&CLSID_WmaTarget, formats::wm::createWmaTarget, TALLORY_DIALOG_WMA_SETTINGS},
     {&CLSID_FlacSource, formats::flac::FlacSource::create, 0},
     {&CLSID_FlacTarget, formats::flac::FlacTarget::create, 0},
+    {&CLSID_OpusSource, formats::opus::OpusSource::create, 0},
+    {&CLSID_OpusTarget, formats::opus::OpusTarget::create, 0},
 };
 
 // The built target class of a registry row that has a default-settings dialog.

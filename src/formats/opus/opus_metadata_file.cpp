@@ -226,7 +226,10 @@ bool writeOpusTags(const std::string& path, const std::vector<std::string>& comm
             StreamGuard stream;
             if (ogg_stream_init(&stream.state, headers.serial) != 0) throw std::bad_alloc();
             stream.live = true;
-            stream.state.pageno = 1;  // the OpusHead page is page 0
+            // The stream goes on from the OpusHead page (page 0, which carries the
+            // beginning-of-stream flag): the new pages must not start it again.
+            stream.state.pageno = 1;
+            stream.state.b_o_s = 1;
             ogg_packet p{};
             p.packet = tags.data();
             p.bytes = static_cast<long>(tags.size());
