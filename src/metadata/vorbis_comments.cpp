@@ -269,7 +269,8 @@ std::vector<std::string> writeVorbisComments(const ID3_Tag& tag, bool picturesAs
             if (slash != std::string::npos) {
                 const std::string total = value.substr(slash + 1);
                 value.resize(slash);
-                if (!value.empty()) out.push_back(std::string(row->field) + "=" + value);
+                if (value.empty()) return true;  // a total alone has nothing to count
+                out.push_back(std::string(row->field) + "=" + value);
                 if (!total.empty()) out.push_back(std::string(id == ID3FID_TRACKNUM ? "TRACKTOTAL" : "DISCTOTAL") + "=" + total);
                 return true;
             }
