@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libbenchmark-dev libflac-dev libopusenc-dev libopusfile-dev libebur128-dev
   # independent implementations the tests compare against
   ffmpeg sox lame vorbis-tools python3-mutagen xorriso genisoimage libcdio-utils sqlite3 bc mpg123
-  flac opus-tools loudgain
+  flac opus-tools loudgain time
 )
 missing=()
 for p in "${packages[@]}"; do
