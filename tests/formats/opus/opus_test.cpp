@@ -179,3 +179,26 @@ TEST(OpusSource, DamagedFilesStopWithAClearError) {
     ASSERT_TRUE(r.ran);
     EXPECT_NEAR(static_cast<double>(r.pcm.size() / 4), 48000.0, 2.0);
 }
+
+TEST(OpusTarget, ConversionCarriesTheSourcesTagsAndPicture) {
+    const std::string dir = scratchDir();
+    run("sox -n -r 44100 -c 2 -b 16 '" + dir + "/in.wav' synth 2.2 sine 330 sine 550 gain -3");
+    run("printf 'PNGDATA' > '" + dir + "/cover.png'");
+    run("flac -s -f --tag=TITLE=Carried --tag=ARTIST=Singer --tag=TRACKNUMBER=2 --tag=TRACKTOTAL=5 "
+        "--picture='3|image/png|front|1x1x24|" + dir + "/cover.png' -o '" + dir + "/in.flac' '" + dir + "/in.wav' 2>/dev/null");
+    IConvSource* s = create<IConvSource>(CLSID_FlacSource, IID_IConvSource);
+    IConvTarget* t = create<IConvTarget>(CLSID_OpusTarget, IID_IConvTarget);
+    s->SetPath((dir + "/in.flac").c_str());
+    t->SetPath((dir + "/out.opus").c_str());
+    RecordingProgress progress;
+    ASSERT_EQ(AudioConvert(s, t, &progress, 0, 0, -1, -1), S_OK);
+    s->Release();
+    t->Release();
+    EXPECT_EQ(run("/usr/bin/python3 -c \"import sys, base64; from mutagen.oggopus import OggOpus; "
+                  "from mutagen.flac import Picture; t=OggOpus(sys.argv[1]).tags; "
+                  "p=Picture(base64.b64decode(t['METADATA_BLOCK_PICTURE'][0])); "
+                  "print(t['title'][0], t['artist'][0], t['tracknumber'][0], t['tracktotal'][0], "
+                  "t['encodersettings'][0], p.desc, p.data)\" '" + dir + "/out.opus'"),
+              "Carried Singer 2 5 Tallory, VBR 128 kbps front b'PNGDATA'\n");
+    EXPECT_EQ(ffmpegSamples(dir + "/out.opus", 2), 105600u);  // 2.2 s at 48 kHz
+}
