@@ -32,10 +32,8 @@ sox -n -r 44100 -b 16 -c 2 "$work/in.wav" synth 300 pinknoise synth 300 sine mix
 
 # CPU seconds (user + system) that one command takes.
 seconds() {
-  local out
-  out=$( { /usr/bin/time -f '%U %S' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n1) ||
-    { echo "bench: failed: $*" >&2; exit 1; }
-  awk '{ printf "%.4f\n", $1 + $2 }' <<<"$out"
+  /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" >/dev/null 2>&1 || { echo "bench: failed: $*" >&2; exit 1; }
+  awk '{ printf "%.4f\n", $1 + $2 }' "$work/cpu"
 }
 
 best() { printf '%s\n' "$@" | sort -g | head -n1; }

@@ -6,12 +6,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace tallory::loudness {
 
 namespace {
 
 constexpr size_t kFramesPerChunk = 4096;
+// Audio queued for the measuring thread before add waits for it: a few
+// seconds of audio, so that memory stays bounded when measuring falls behind.
+constexpr size_t kMaxQueuedBytes = size_t{4} << 20;
 // libebur128 reports -HUGE_VAL for silence; tags get a finite floor instead.
 constexpr double kSilenceLufs = -70.0;
 // RFC 7845 5.2.1: a Q7.8 number in a signed 16-bit range.
@@ -40,7 +44,34 @@ std::unique_ptr<LoudnessMeter> LoudnessMeter::create(const WAVEFORMATEX& format)
 LoudnessMeter::LoudnessMeter(ebur128_state* state, const WAVEFORMATEX& format)
     : state_(state), channels_(format.nChannels), sampleBytes_(format.wBitsPerSample / 8u) {}
 
-LoudnessMeter::~LoudnessMeter() { ebur128_destroy(&state_); }
+LoudnessMeter::~LoudnessMeter() {
+    finish();
+    ebur128_destroy(&state_);
+}
+
+void LoudnessMeter::work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) return;  // closing, and all measured
+        std::vector<uint8_t> block = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        measure(block.data(), block.size());
+        lock.lock();
+        queuedBytes_ -= block.size();
+        changed_.notify_all();
+    }
+}
+
+void LoudnessMeter::finish() const {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+    }
+    changed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
 
 void LoudnessMeter::addFrames(const uint8_t* pcm, size_t frames) {
     while (frames > 0) {
@@ -73,8 +104,32 @@ void LoudnessMeter::addFrames(const uint8_t* pcm, size_t frames) {
 
 void LoudnessMeter::add(const void* data, uint32_t bytes) {
     if (data == nullptr || bytes == 0) return;
-    const size_t frameBytes = static_cast<size_t>(channels_) * sampleBytes_;
     const auto* p = static_cast<const uint8_t*>(data);
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!closing_) {
+            if (!worker_.joinable()) {
+                try {
+                    worker_ = std::thread([this] { work(); });
+                } catch (const std::system_error&) {
+                    closing_ = true;  // no thread: measured right here
+                }
+            }
+            if (worker_.joinable()) {
+                changed_.wait(lock, [&] { return queuedBytes_ < kMaxQueuedBytes; });
+                queue_.emplace_back(p, p + bytes);
+                queuedBytes_ += bytes;
+                changed_.notify_all();
+                return;
+            }
+        }
+    }
+    measure(p, bytes);
+}
+
+void LoudnessMeter::measure(const uint8_t* data, size_t bytes) {
+    const size_t frameBytes = static_cast<size_t>(channels_) * sampleBytes_;
+    const uint8_t* p = data;
     size_t left = bytes;
     if (!partial_.empty()) {
         const size_t take = std::min(left, frameBytes - partial_.size());
@@ -107,6 +162,7 @@ TalloryLoudness combinedResult(std::span<const LoudnessMeter* const> meters) {
     double peak = 0;
     for (const LoudnessMeter* m : meters) {
         if (m == nullptr) continue;
+        m->finish();
         states.push_back(m->state_);
         for (unsigned c = 0; c < m->channels_; ++c) {
             double p = 0;

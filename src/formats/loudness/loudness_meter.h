@@ -3,10 +3,14 @@
 #ifndef TALLORY_FORMATS_LOUDNESS_LOUDNESS_METER_H
 #define TALLORY_FORMATS_LOUDNESS_LOUDNESS_METER_H
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <ebur128.h>
@@ -31,9 +35,13 @@ public:
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-    // Blocks may cut frames; the cut frame is completed by the next block.
+    // Blocks may cut frames; the cut frame is completed by the next block. The
+    // measuring runs on a thread of the meter's own, so that it costs the
+    // conversion little time; a copy of the block is queued.
     void add(const void* data, uint32_t bytes);
-    // The measurement so far.
+    // Waits until every block added is measured; later adds are measured at once.
+    void finish() const;
+    // The measurement of everything added (finishes first).
     TalloryLoudness result() const;
     ebur128_state* state() const { return state_; }
 
@@ -41,6 +49,8 @@ private:
     friend TalloryLoudness combinedResult(std::span<const LoudnessMeter* const> meters);
     LoudnessMeter(ebur128_state* state, const WAVEFORMATEX& format);
     void addFrames(const uint8_t* pcm, size_t frames);
+    void measure(const uint8_t* data, size_t bytes);
+    void work();
 
     ebur128_state* state_;
     unsigned channels_;
@@ -48,6 +58,14 @@ private:
     std::vector<int32_t> ints_;
     std::vector<int16_t> shorts_;
     std::vector<uint8_t> partial_;
+
+    // The queue between add and the measuring thread.
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    mutable std::thread worker_;
+    mutable bool closing_ = false;
+    std::deque<std::vector<uint8_t>> queue_;
+    size_t queuedBytes_ = 0;
 };
 
 // The measurement of several meters together (an album); null meters are skipped.
