@@ -32,7 +32,7 @@ static_assert(sizeof(FormatInfo) == 544 + 2 * sizeof(void*), "FormatInfo has no 
 
 extern "C" {
 
-// Always 7.
+// Always 9: the original seven rows, then FLAC (7) and Opus (8).
 TALLORY_API uint32_t ConvGetFormatCount(void);
 // Copies row `index` into *out; E_INVALIDARG for a null out or an index past the table.
 TALLORY_API HRESULT ConvGetFormatAt(FormatInfo* out, uint32_t index);

@@ -15,5 +15,6 @@
 #include "tallory/batch.h"
 #include "tallory/codecs.h"
 #include "tallory/playback.h"
+#include "tallory/loudness.h"
 
 #endif

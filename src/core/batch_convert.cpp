@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <locale.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -17,6 +18,8 @@
 #include "core/naming_scheme.h"
 #include "core/settings_store.h"
 #include "core/ui_bridge.h"
+#include "formats/loudness/loudness_session.h"
+#include "metadata/text_codec.h"
 #include "platform/desktop/trash.h"
 #include "platform/files/file_system.h"
 #include "platform/module/module_path.h"
@@ -57,6 +60,8 @@ struct BatchContext {
     bool addTracks;
     BatchResult result{};
     std::vector<std::string> toDelete;
+    // Items converted, in item order, with their outputs: the album values go to them.
+    std::vector<std::pair<int, std::string>> converted;
 };
 
 // The steps before the conversion: the item's log lines and its output name.
@@ -136,6 +141,7 @@ void endItem(BatchContext& c, int i, const ItemState& st, HRESULT hr) {
         // A CD track's path names no file that could be moved.
         if (c.deleteSources != 0 && !st.sourcePath.empty() && !st.cdTrack) c.toDelete.push_back(st.sourcePath);
         ++c.result.converted;
+        c.converted.emplace_back(i, st.output);
         if (st.cdTrack && c.addTracks) addToAlbumPlaylist(c.items[i], st.output, progress);
     } else {
         ++c.result.failed;
@@ -298,6 +304,82 @@ void runParallel(BatchContext& c, int jobs) {
     }
 }
 
+// The text of a frame of the source's tag; empty when absent.
+std::string frameText(IMetadataTag* tag, int frameId) {
+    ITextFrame* frame = nullptr;
+    if (FAILED(tag->GetFrame(frameId, IID_ITextFrame, reinterpret_cast<void**>(&frame))) || frame == nullptr) return "";
+    std::vector<char16_t> text(kTextCapacity + 1, u'\0');
+    frame->GetText(text.data(), kTextCapacity);
+    frame->Release();
+    return metadata::utf8FromUtf16(text.data());
+}
+
+// Album and album artist of an item's source, "" when it names no album.
+std::string albumKeyOf(IConvSource* source, std::string* album) {
+    IMetadataFile* file = nullptr;
+    if (!source->GetTag(&file) || file == nullptr) return "";
+    IMetadataTag* tag = nullptr;
+    std::string key;
+    if (SUCCEEDED(file->ReadTag(&tag)) && tag != nullptr) {
+        *album = frameText(tag, METADATA_FRAME_TALB);
+        if (!album->empty()) key = *album + '\n' + frameText(tag, METADATA_FRAME_TPE2);
+        tag->Release();
+    }
+    file->Release();
+    return key;
+}
+
+// After the last item: files of one album (same album and album artist) get
+// the album's loudness, measured over all of their audio together.
+void writeAlbumLoudness(BatchContext& c) {
+    struct Member {
+        int item;
+        std::string output;
+        std::shared_ptr<loudness::LoudnessMeter> meter;
+    };
+    std::map<std::string, std::pair<std::string, std::vector<Member>>> albums;
+    std::vector<std::string> order;
+    for (const auto& [i, output] : c.converted) {
+        std::shared_ptr<loudness::LoudnessMeter> meter = loudness::takeTrack(c.items[i].target);
+        if (meter == nullptr) continue;
+        std::string album;
+        const std::string key = albumKeyOf(c.items[i].source, &album);
+        if (key.empty()) continue;
+        auto [it, added] = albums.try_emplace(key, album, std::vector<Member>{});
+        if (added) order.push_back(key);
+        it->second.second.push_back({i, output, std::move(meter)});
+    }
+    for (const std::string& key : order) {
+        auto& [album, members] = albums[key];
+        std::vector<const loudness::LoudnessMeter*> meters;
+        for (const Member& m : members) meters.push_back(m.meter.get());
+        TalloryLoudness l = loudness::combinedResult(meters);
+        l.isAlbum = 1;
+        char line[kTextCapacity];
+        std::snprintf(line, sizeof line, "Album \"%s\" (%zu files): %.2f LUFS, peak %.6f; ReplayGain %s\n", album.c_str(),
+                      members.size(), l.integratedLufs, l.samplePeak, loudness::gainText(l.replayGainDb).c_str());
+        log(c.progress, line, "i");
+        for (const Member& m : members) {
+            IConvTarget* target = c.items[m.item].target;
+            target->SetPath(m.output.c_str());
+            IMetadataFile* file = nullptr;
+            if (!target->OpenTag(&file) || file == nullptr) continue;
+            IMetadataTag* tag = nullptr;
+            CLSID targetClass{};
+            target->GetClassId(&targetClass);
+            bool written = false;
+            if (SUCCEEDED(file->ReadTag(&tag)) && tag != nullptr) {
+                loudness::setAlbumFrames(tag, l, targetClass == CLSID_OpusTarget);
+                written = SUCCEEDED(file->WriteTag(tag));
+                tag->Release();
+            }
+            file->Release();
+            if (!written) log(c.progress, "Cannot write the album loudness tags of " + m.output + "\n", "e");
+        }
+        loudness::notifyMeasured(members.back().output.c_str(), l);
+    }
+}
+
 void logHeader(IConvProgress* progress) {
     log(progress, std::string(TALLORY_PRODUCT_NAME) + " " + TALLORY_PRODUCT_VERSION + "\n", "b");
     int64_t written = -1;
@@ -374,7 +456,7 @@ std::string updateCode(int64_t seconds) {
 BatchResult runBatch(const BatchItem* items, IConvBatchProgress* progress, int normalize, int deleteSources,
                      int jobs) {
     BatchContext c{items, progress, normalize, deleteSources,
-                   settings::readInt("Settings", "AddTracksToPlaylist", 1) != 0, BatchResult{}, {}};
+                   settings::readInt("Settings", "AddTracksToPlaylist", 1) != 0, BatchResult{}, {}, {}};
     int n = 0;
     while (items != nullptr && items[n].target != nullptr) ++n;
     c.result.items = n;
@@ -390,11 +472,22 @@ BatchResult runBatch(const BatchItem* items, IConvBatchProgress* progress, int n
     progress->StartBatch(sources.data(), targets.data(), normalize != 0, n);
     logHeader(progress);
     // Several items at once only without a UI module: its windows belong to the calling thread alone.
+    // Measured conversions leave their meters for the album values while the batch runs.
+    struct LoudnessBatch {
+        bool on = loudness::enabled();
+        LoudnessBatch() {
+            if (on) loudness::beginBatch();
+        }
+        ~LoudnessBatch() {
+            if (on) loudness::endBatch();
+        }
+    } loudnessBatch;
     if (jobs > 1 && !ui::hasUi()) {
         runParallel(c, jobs);
     } else {
         runSequential(c);
     }
+    if (loudnessBatch.on && c.progress->IsCancelled() == 0) writeAlbumLoudness(c);
     finishBatch(c);
     return c.result;
 }

@@ -13,9 +13,11 @@
 #include "core/settings_store.h"
 #include "core/tempo_estimator.h"
 #include "core/ui_bridge.h"
+#include "formats/loudness/loudness_session.h"
 #include "platform/files/file_system.h"
 #include "platform/files/temp_file.h"
 #include "platform/priority/priority.h"
+#include "tallory/formats.h"
 
 namespace tallory::core {
 
@@ -40,6 +42,8 @@ struct SinkState {
     uint32_t written = 0;
     uint32_t lastTick = 0;
     bool limitReached = false;
+    // Measures what reaches the target, when loudness tags are asked for.
+    loudness::LoudnessMeter* meter = nullptr;
 
     // The checks before a block; false stops the source.
     bool admit(const void* data, uint32_t byteCount) {
@@ -67,6 +71,7 @@ public:
         if (!state_.admit(data, byteCount)) return false;
         uint32_t start = tickCount();
         if (!target_->Write(byteCount, data)) return false;
+        if (state_.meter != nullptr) state_.meter->add(data, byteCount);
         uint32_t end = tickCount();
         state_.lastTick = end;
         state_.progress->Throughput(targetClass_, 0, byteCount, end - start);
@@ -166,12 +171,33 @@ bool runNormalizedPasses(const ConversionRequest& r, SinkState& state, const WAV
         uint32_t processed = tickCount();
         progress->Throughput(CLSID_Normalizer, 1, n, processed - start);
         if (!r.target->Write(n, buffer.data())) return false;
+        if (state.meter != nullptr) state.meter->add(buffer.data(), n);
         uint32_t written = tickCount();
         progress->Throughput(targetClass, 0, n, written - processed);
         progress->Advance(n);
     }
     // A read error ends the pass like the end of the file, but is not a success.
     return std::ferror(temp.get()) == 0;
+}
+
+// The track's values in the log, and once per format a note when its files hold no tags.
+TalloryLoudness reportLoudness(const loudness::LoudnessMeter& meter, IConvTarget* target, IConvProgress* progress) {
+    const TalloryLoudness l = meter.result();
+    report(progress, "i", "Loudness: %.2f LUFS, peak %.6f; ReplayGain %s", l.integratedLufs, l.samplePeak,
+           loudness::gainText(l.replayGainDb).c_str());
+    IMetadataFile* file = nullptr;
+    const bool taggable = target->OpenTag(&file) && file != nullptr;
+    if (file != nullptr) file->Release();
+    CLSID targetClass{};
+    target->GetClassId(&targetClass);
+    if (!taggable && loudness::firstUntaggable(targetClass)) {
+        FormatInfo info{};
+        const int index = target->GetFormatIndex();
+        const bool named = index >= 0 && SUCCEEDED(ConvGetFormatAt(&info, static_cast<uint32_t>(index)));
+        report(progress, "i", "%s files cannot hold loudness tags; the values are not stored",
+               named ? info.name : "These");
+    }
+    return l;
 }
 
 }  // namespace
@@ -190,6 +216,7 @@ HRESULT runConversion(const ConversionRequest& r) {
 
     bool ok = false, sourceOpen = false, targetOpen = false;
     std::unique_ptr<EnvelopeCollector> envelope;
+    std::shared_ptr<loudness::LoudnessMeter> meter;
     do {
         if (isSameFile(source, target)) {
             progress->MessageEx(kMsgSameFile, "e");
@@ -226,7 +253,9 @@ HRESULT runConversion(const ConversionRequest& r) {
         }
         if (settings::readInt("Settings", "BPMAnalysis", 0) != 0) envelope = EnvelopeCollector::create(length);
 
+        if (loudness::enabled()) meter = loudness::LoudnessMeter::create(format);
         SinkState state{progress, envelope.get(), limit, sourceClass};
+        state.meter = meter.get();
         if (!r.normalize) {
             DirectSink sink(state, target, targetClass);
             if (!source->Run(&sink) && !state.limitReached) ok = false;
@@ -245,11 +274,20 @@ HRESULT runConversion(const ConversionRequest& r) {
         if (bpm > 0) report(progress, "i", "Tempo: %.1f BPM", bpm);
     }
     envelope.reset();
+    TalloryLoudness measured{};
+    const bool haveLoudness = ok && meter != nullptr;
+    if (haveLoudness) measured = reportLoudness(*meter, target, progress);
     source->SetProgress(nullptr);
     target->SetProgress(nullptr);
     target->SetSource(nullptr);
 
-    if (ok) writeConversionTag(source, target, bpm);
+    if (ok) writeConversionTag(source, target, bpm, haveLoudness ? &measured : nullptr);
+    if (haveLoudness) {
+        std::vector<char> output(kPathCapacity, '\0');
+        if (!target->GetPath(output.data(), kPathCapacity)) output[0] = '\0';
+        loudness::notifyMeasured(output.data(), measured);
+        loudness::recordTrack(target, std::move(meter));
+    }
     return ok ? S_OK : E_FAIL;
 }
 

@@ -3,6 +3,7 @@
 #define TALLORY_CORE_CONVERSION_ENGINE_H
 
 #include "tallory/convert.h"
+#include "tallory/loudness.h"
 
 namespace tallory::core {
 
@@ -27,8 +28,9 @@ struct ConversionRequest {
 HRESULT runConversion(const ConversionRequest& request);
 
 // Writes the source's tag (or an empty one) with the encoder-settings frame and,
-// when bpm is not 0, the tempo frame into the target's tag file, if it has one.
-void writeConversionTag(IConvSource* source, IConvTarget* target, double bpm);
+// when bpm is not 0, the tempo frame, and with `loudness` the track's loudness
+// frames, into the target's tag file, if it has one.
+void writeConversionTag(IConvSource* source, IConvTarget* target, double bpm, const TalloryLoudness* loudness = nullptr);
 
 }  // namespace tallory::core
 

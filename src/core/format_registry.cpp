@@ -20,6 +20,9 @@ const FormatInfo kFormats[kFormatCount] = {
     {".cda\0", "", 15, 4, "Track", &CLSID_CDTrackSource, nullptr},
     {".vqf\0", "", 14, 4, "TwinVQ", &CLSID_TwinVQSource, nullptr},
     {".ogg\0", "", 28, 4, "Ogg Vorbis", &CLSID_OggSource, &CLSID_OggTarget},
+    // Added after the original seven so that every stored index keeps its meaning.
+    {".flac\0", "", 29, 4, "FLAC", &CLSID_FlacSource, &CLSID_FlacTarget},
+    {".opus\0", "", 30, 4, "Opus", &CLSID_OpusSource, &CLSID_OpusTarget},
 };
 
 // Fills a copy of the row; the shared table is never written, so concurrent callers cannot collide.

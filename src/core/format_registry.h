@@ -1,4 +1,4 @@
-// The static table of the seven formats.
+// The static table of the formats: the original seven, then FLAC and Opus.
 #ifndef TALLORY_CORE_FORMAT_REGISTRY_H
 #define TALLORY_CORE_FORMAT_REGISTRY_H
 
@@ -8,7 +8,7 @@
 
 namespace tallory::core {
 
-inline constexpr uint32_t kFormatCount = 7;
+inline constexpr uint32_t kFormatCount = 9;
 
 // The rows as stored (descriptions not filled in).
 const FormatInfo& formatRow(uint32_t index);

@@ -9,6 +9,10 @@
 #include "formats/aiff/aiff_source.h"
 #include "formats/mp3/mp3_target.h"
 #include "formats/aiff/aiff_target.h"
+#include "formats/flac/flac_source.h"
+#include "formats/flac/flac_target.h"
+#include "formats/opus/opus_source.h"
+#include "formats/opus/opus_target.h"
 #include "formats/wav/wav_source.h"
 #include "formats/wav/wav_target.h"
 #include "formats/ogg/ogg_source.h"
@@ -36,6 +40,10 @@ constexpr ClassDescriptor kClasses[] = {
     {&CLSID_WavTarget, formats::wav::createWavTarget, TALLORY_DIALOG_WAVE_SETTINGS},
     {&CLSID_Mp3Target, formats::mp3::createMp3Target, TALLORY_DIALOG_MP3_SETTINGS},
     {&CLSID_WmaTarget, formats::wm::createWmaTarget, TALLORY_DIALOG_WMA_SETTINGS},
+    {&CLSID_FlacSource, formats::flac::FlacSource::create, 0},
+    {&CLSID_FlacTarget, formats::flac::FlacTarget::create, 0},
+    {&CLSID_OpusSource, formats::opus::OpusSource::create, 0},
+    {&CLSID_OpusTarget, formats::opus::OpusTarget::create, 0},
 };
 
 // The built target class of a registry row that has a default-settings dialog.

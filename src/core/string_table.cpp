@@ -18,6 +18,8 @@ constexpr StringEntry kStrings[] = {
     {14, "TwinVQ Files (.vqf)"},
     {15, "CD Audio Tracks (.cda)"},
     {28, "Vorbis OGG Files (.ogg)"},
+    {29, "FLAC Audio Files (.flac)"},
+    {30, "Opus Audio Files (.opus)"},
 };
 }  // namespace
 

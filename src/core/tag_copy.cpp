@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "formats/loudness/loudness_session.h"
 #include "metadata/text_codec.h"
+#include "tallory/guids.h"
 #include "tallory/metadata.h"
 
 namespace tallory::core {
@@ -22,7 +24,7 @@ void setTextFrame(IMetadataTag* tag, int frameId, const std::u16string& text) {
 
 }  // namespace
 
-void writeConversionTag(IConvSource* source, IConvTarget* target, double bpm) {
+void writeConversionTag(IConvSource* source, IConvTarget* target, double bpm, const TalloryLoudness* loudness) {
     IMetadataTag* tag = nullptr;
     IMetadataFile* sourceFile = nullptr;
     if (source->GetTag(&sourceFile) && sourceFile != nullptr) {
@@ -42,6 +44,11 @@ void writeConversionTag(IConvSource* source, IConvTarget* target, double bpm) {
             char text[32];
             std::snprintf(text, sizeof text, "%04.0f0", bpm * 10);
             setTextFrame(tag, METADATA_FRAME_TBPM, tallory::metadata::utf16FromUtf8(text));
+        }
+        if (loudness != nullptr) {
+            CLSID targetClass{};
+            target->GetClassId(&targetClass);
+            loudness::setTrackFrames(tag, *loudness, targetClass == CLSID_OpusTarget);
         }
         targetFile->WriteTag(tag);
         targetFile->Release();

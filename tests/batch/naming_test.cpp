@@ -171,7 +171,9 @@ TEST_F(Naming, PlaylistNamesAndFormats) {
     EXPECT_EQ(suggest("/Lists/Vol.2", -1), "/Lists/Vol.m3u");
     EXPECT_EQ(suggest("/Lists/Vol.2 x", -1), "/Lists/Vol.2 x.m3u");
     EXPECT_EQ(suggest("/Li.sts/x", -1), "/Li.sts/x.m3u");
-    EXPECT_EQ(suggest("/o/<title>", 7), "FAIL: Invalid output format");
+    EXPECT_EQ(suggest("/o/<title>", 7), "/o/T.flac");
+    EXPECT_EQ(suggest("/o/<title>", 8), "/o/T.opus");
+    EXPECT_EQ(suggest("/o/<title>", 9), "FAIL: Invalid output format");
     EXPECT_EQ(suggest("/o/<title>", -2), "FAIL: Invalid output format");
     EXPECT_EQ(suggest("/o/<title>", 0), "/o/T.mp3");
 }

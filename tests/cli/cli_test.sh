@@ -22,7 +22,9 @@ check "version" 0 '^Tallory v4\.5$' "$TALLORY" --version
 check "formats header" 0 'index +name +extensions +description +readable +writable' "$TALLORY" formats
 check "formats rows" 0 '^3 +AIFF +\.aif \.aiff \.iff +Audio Interchange Files \(\.aif\) +yes +yes' "$TALLORY" formats
 check "track row" 0 '^4 +Track +\.cda +CD Audio Tracks \(\.cda\) +yes +no' "$TALLORY" formats
-[[ $("$TALLORY" formats | wc -l) -eq 8 ]] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: formats prints 7 rows"; }
+[[ $("$TALLORY" formats | wc -l) -eq 10 ]] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: formats prints 9 rows"; }
+check "flac row" 0 '^7 +FLAC +\.flac +FLAC Audio Files \(\.flac\) +yes +yes' "$TALLORY" formats
+check "opus row" 0 '^8 +Opus +\.opus +Opus Audio Files \(\.opus\) +yes +yes' "$TALLORY" formats
 
 check "set int" 0 '' "$TALLORY" settings set Settings HighPriority 0 --type int
 check "get int" 0 '^0$' "$TALLORY" settings get Settings HighPriority

@@ -24,7 +24,19 @@ expect "by extension" 0 "" "$TALLORY" convert -q "$work/in.wav" --to .ogg -o "$w
 [[ $(soxi -D "$work/a.aif") == 3.000000 ]] && ok || bad "aiff duration $(soxi -D "$work/a.aif")"
 [[ $(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$work/a.ogg") == vorbis ]] && ok || bad "ogg codec"
 
-expect "unknown format" 1 'unknown format "flac"' "$TALLORY" convert "$work/in.wav" --to flac -o "$work/x.flac"
+expect "unknown format" 1 'unknown format "ape"' "$TALLORY" convert "$work/in.wav" --to ape -o "$work/x.ape"
+
+# FLAC and Opus by name and extension, their options, and loudness tags.
+expect "to flac" 0 "" "$TALLORY" convert -q "$work/in.wav" --to flac -o "$work/a.flac" --option flac-level=8
+flac -s -t "$work/a.flac" 2>/dev/null && ok || bad "flac -t rejects a.flac"
+expect "to opus" 0 "" "$TALLORY" convert -q "$work/in.wav" --to .opus -o "$work/a.opus" --option opus-bitrate=96 --option opus-vbr=0
+[[ $(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$work/a.opus") == opus ]] && ok || bad "opus codec"
+expect "flac level refused" 1 "option flac-level: Value must be a compression level from 0 \(fastest\) to 8 \(smallest\)" \
+    "$TALLORY" convert "$work/in.wav" --to flac -o "$work/y.flac" --option flac-level=9
+[[ ! -e "$work/y.flac" ]] && ok || bad "a refused flac option left an output"
+expect "replaygain" 0 "Loudness: " "$TALLORY" convert "$work/a.flac" --to flac -o "$work/rg.flac" --replaygain
+metaflac --show-tag=REPLAYGAIN_TRACK_GAIN "$work/rg.flac" | grep -qE '^REPLAYGAIN_TRACK_GAIN=-?[0-9]+\.[0-9]{2} dB$' && ok || bad "no track gain"
+expect "replaygain wav" 0 "Wave files cannot hold loudness tags" "$TALLORY" convert "$work/a.opus" --to wav -o "$work/rg.wav" --replaygain
 expect "not writable" 1 "Track files cannot be written" "$TALLORY" convert "$work/in.wav" --to cda -o "$work/x.cda"
 expect "unreadable name" 1 "no extension of a readable format" "$TALLORY" convert "$work/in.txt" --to wav -o "$work/x.wav"
 expect "missing source" 1 "conversion failed" "$TALLORY" convert -q "$work/missing.wav" --to wav -o "$work/x.wav"

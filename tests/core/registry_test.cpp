@@ -36,9 +36,11 @@ TEST(FormatRegistry, RowsAsPublished) {
         {"Track", {".cda"}, 15, "CD Audio Tracks (.cda)", 4, &CLSID_CDTrackSource, nullptr},
         {"TwinVQ", {".vqf"}, 14, "TwinVQ Files (.vqf)", 4, &CLSID_TwinVQSource, nullptr},
         {"Ogg Vorbis", {".ogg"}, 28, "Vorbis OGG Files (.ogg)", 4, &CLSID_OggSource, &CLSID_OggTarget},
+        {"FLAC", {".flac"}, 29, "FLAC Audio Files (.flac)", 4, &CLSID_FlacSource, &CLSID_FlacTarget},
+        {"Opus", {".opus"}, 30, "Opus Audio Files (.opus)", 4, &CLSID_OpusSource, &CLSID_OpusTarget},
     };
-    ASSERT_EQ(ConvGetFormatCount(), 7u);
-    for (uint32_t i = 0; i < 7; ++i) {
+    ASSERT_EQ(ConvGetFormatCount(), 9u);
+    for (uint32_t i = 0; i < 9; ++i) {
         FormatInfo info;
         std::memset(&info, 0xAA, sizeof info);
         ASSERT_EQ(ConvGetFormatAt(&info, i), S_OK);
@@ -116,12 +118,18 @@ TEST(FormatRegistry, NamesAndClassLookups) {
     EXPECT_EQ(ConvGetFormatPos(&info), 2u);
     EXPECT_EQ(ConvGetFormatByName(&info, "Windows"), E_FAIL);
     EXPECT_EQ(ConvGetFormatByName(nullptr, "MP3"), E_INVALIDARG);
-    EXPECT_EQ(ConvGetFormatAt(&info, 7), E_INVALIDARG);
+    EXPECT_EQ(ConvGetFormatAt(&info, 9), E_INVALIDARG);
     EXPECT_EQ(ConvGetFormatAt(nullptr, 0), E_INVALIDARG);
 
     EXPECT_EQ(ConvGetFormatPosCLSID(&CLSID_Mp3WmaSource), TALLORY_FORMAT_NOT_FOUND);
     EXPECT_EQ(ConvGetFormatPosCLSID(&CLSID_OggTarget), 6u);
     EXPECT_EQ(ConvGetFormatPosCLSID(&CLSID_WavTarget), 1u);
+    EXPECT_EQ(ConvGetFormatPosCLSID(&CLSID_FlacTarget), 7u);
+    EXPECT_EQ(ConvGetFormatPosCLSID(&CLSID_OpusTarget), 8u);
+    ASSERT_EQ(ConvGetFormatOf(&info, "/music/Song.FLAC"), S_OK);
+    EXPECT_STREQ(info.name, "FLAC");
+    ASSERT_EQ(ConvGetFormatOf(&info, "a.opus"), S_OK);
+    EXPECT_STREQ(info.name, "Opus");
     EXPECT_EQ(ConvGetFormatPosCLSID(nullptr), TALLORY_FORMAT_NOT_FOUND);
 
     // A name field without a terminator is read only within its 16 bytes.

@@ -43,7 +43,7 @@ check "info aiff length" 0 '^length: 88200 bytes, 2\.000 s$' "$TALLORY" info "$w
 check "info u-law" 0 '^length: 4000 bytes, 0\.250 s$' "$TALLORY" info "$work/c.wav"
 check "info damaged" 1 'fmt_size_4gb\.wav: The file format is invalid or corrupted$' "$TALLORY" info "$DATA/wav/fmt_size_4gb.wav"
 check "info missing" 1 'Cannot open source file$' "$TALLORY" info "$work/none.wav"
-check "info unknown extension" 1 'no format has this file' "$TALLORY" info "$work/x.flac"
+check "info unknown extension" 1 'no format has this file' "$TALLORY" info "$work/x.ape"
 check "info usage" 2 '' "$TALLORY" info
 
 echo "$passed passed, $failed failed"

@@ -20,7 +20,7 @@ cat > "$work/frontend.cpp" <<'CPP'
 int main() {
     FormatInfo info;
     if (ConvGetFormatOf(&info, "/music/a.OGG") != S_OK || std::strcmp(info.name, "Ogg Vorbis") != 0) return 1;
-    if (ConvGetFormatCount() != 7) return 2;
+    if (ConvGetFormatCount() != 9) return 2;
     if (!PutProfileString("Frontend", "LastFolder", "/music")) return 3;
     char text[TALLORY_MAX_PATH];
     if (!GetProfileStringA("Frontend", "LastFolder", text) || std::strcmp(text, "/music") != 0) return 4;

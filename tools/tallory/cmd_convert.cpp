@@ -27,6 +27,7 @@ struct ConvertArgs {
     int startMs = -1;
     int endMs = -1;
     bool bpm = false;
+    bool replayGain = false;
     bool overwrite = false;
     bool noOverwrite = false;
     bool quiet = false;
@@ -74,6 +75,22 @@ private:
     bool had_ = false;
 };
 
+// Loudness measurement and tags for this run only.
+class ReplayGainForThisRun {
+public:
+    explicit ReplayGainForThisRun(bool on) : on_(on) {
+        if (on_) ConvSetLoudnessAnalysis(1, nullptr, nullptr);
+    }
+    ~ReplayGainForThisRun() {
+        if (on_) ConvSetLoudnessAnalysis(0, nullptr, nullptr);
+    }
+    ReplayGainForThisRun(const ReplayGainForThisRun&) = delete;
+    ReplayGainForThisRun& operator=(const ReplayGainForThisRun&) = delete;
+
+private:
+    bool on_;
+};
+
 int runConvert(const ConvertArgs& a, const std::string& input) {
     std::string error;
     FormatInfo info;
@@ -92,6 +109,7 @@ int runConvert(const ConvertArgs& a, const std::string& input) {
     {
         std::unique_ptr<BpmForThisRun> bpm;
         if (a.bpm) bpm = std::make_unique<BpmForThisRun>();
+        ReplayGainForThisRun replayGain(a.replayGain);
         hr = AudioConvert(source.get(), target.get(), &progress, 0, a.normalize ? 1 : 0, a.startMs, a.endMs);
     }
     progress.Finish();
@@ -170,6 +188,7 @@ int runBatchConvert(const ConvertArgs& a, const std::vector<std::string>& files)
     {
         std::unique_ptr<BpmForThisRun> bpm;
         if (a.bpm) bpm = std::make_unique<BpmForThisRun>();
+        ReplayGainForThisRun replayGain(a.replayGain);
         hr = BatchConvertEx(items.data(), nullptr, a.normalize ? 1 : 0, a.deleteSources ? 1 : 0, &options, &result);
     }
     if (hr == E_ABORT) return fail("cancelled");
@@ -212,6 +231,9 @@ void addConvertCommand(CLI::App& app, CommandAction& action) {
     cmd->add_option("--start", args.startMs, "Start at this many milliseconds")->check(CLI::NonNegativeNumber);
     cmd->add_option("--end", args.endMs, "End at this many milliseconds")->check(CLI::NonNegativeNumber);
     cmd->add_flag("--bpm", args.bpm, "Measure the tempo (for this run only) and print it");
+    cmd->add_flag("--replaygain", args.replayGain,
+                  "Measure the loudness (EBU R128) while converting and write ReplayGain 2.0 tags; files of one "
+                  "album in a batch also get album values");
     CLI::Option* yes = cmd->add_flag("--overwrite", args.overwrite, "Replace an existing output file");
     CLI::Option* no = cmd->add_flag("--no-overwrite", args.noOverwrite, "Never replace an existing output file");
     yes->excludes(no);

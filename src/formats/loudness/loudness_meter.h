@@ -1,0 +1,83 @@
+// EBU R128 integrated loudness and sample peak of PCM blocks, over libebur128,
+// and the ReplayGain 2.0 and R128 values derived from them.
+#ifndef TALLORY_FORMATS_LOUDNESS_LOUDNESS_METER_H
+#define TALLORY_FORMATS_LOUDNESS_LOUDNESS_METER_H
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <ebur128.h>
+
+#include "tallory/loudness.h"
+#include "tallory/types.h"
+
+namespace tallory::loudness {
+
+// ReplayGain 2.0 reference loudness, and the one of RFC 7845 5.2.1.
+inline constexpr double kReplayGainReferenceLufs = -18.0;
+inline constexpr double kR128ReferenceLufs = -23.0;
+
+class LoudnessMeter;
+TalloryLoudness combinedResult(std::span<const LoudnessMeter* const> meters);
+
+class LoudnessMeter {
+public:
+    // A meter for 8, 16, 24 or 32-bit PCM; null for a format it cannot measure.
+    static std::unique_ptr<LoudnessMeter> create(const WAVEFORMATEX& format);
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter&) = delete;
+    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+
+    // Blocks may cut frames; the cut frame is completed by the next block. The
+    // measuring runs on a thread of the meter's own, so that it costs the
+    // conversion little time; a copy of the block is queued.
+    void add(const void* data, uint32_t bytes);
+    // Waits until every block added is measured; later adds are measured at once.
+    void finish() const;
+    // The measurement of everything added (finishes first).
+    TalloryLoudness result() const;
+    ebur128_state* state() const { return state_; }
+
+private:
+    friend TalloryLoudness combinedResult(std::span<const LoudnessMeter* const> meters);
+    LoudnessMeter(ebur128_state* state, const WAVEFORMATEX& format);
+    void addFrames(const uint8_t* pcm, size_t frames);
+    void measure(const uint8_t* data, size_t bytes);
+    void work();
+
+    ebur128_state* state_;
+    unsigned channels_;
+    unsigned sampleBytes_;
+    std::vector<int32_t> ints_;
+    std::vector<int16_t> shorts_;
+    std::vector<uint8_t> partial_;
+
+    // The queue between add and the measuring thread.
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    mutable std::thread worker_;
+    mutable bool closing_ = false;
+    std::deque<std::vector<uint8_t>> queue_;
+    size_t queuedBytes_ = 0;
+};
+
+// The measurement of several meters together (an album); null meters are skipped.
+TalloryLoudness combinedResult(std::span<const LoudnessMeter* const> meters);
+// Fills the gains of `loudness` from its loudness.
+void setGains(TalloryLoudness& loudness);
+
+// Tag texts: "-3.21 dB", "0.987654", and the Q7.8 R128 gain ("-1234").
+std::string gainText(double db);
+std::string peakText(double peak);
+std::string r128Text(double db);
+
+}  // namespace tallory::loudness
+
+#endif

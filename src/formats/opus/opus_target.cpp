@@ -1,0 +1,307 @@
+#include "formats/opus/opus_target.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "formats/ogg/vorbis_channels.h"
+#include "formats/opus/opus_metadata_file.h"
+#include "platform/files/file_system.h"
+#include "tallory/guids.h"
+
+namespace tallory::formats::opus {
+
+namespace {
+
+constexpr size_t kFramesPerChunk = 4096;
+constexpr size_t kOutputBufferBytes = 256 * 1024;
+// RFC 7845 5.1.1: mapping family 1 covers one to eight channels in Vorbis
+// order; beyond that family 255 leaves the channels unassigned.
+constexpr int kMaxFamilyOneChannels = 8;
+constexpr int kMaxOpusChannels = 255;
+constexpr int kMinKbps = 6;
+constexpr int kMaxKbps = 512;
+
+bool equalsNoCase(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+    }
+    return *a == *b;
+}
+
+int writeCallback(void* user, const unsigned char* bytes, opus_int32 length) {
+    return static_cast<OpusTarget*>(user)->onPage(bytes, length);
+}
+
+int closeCallback(void*) { return 0; }  // the target closes its file itself
+
+std::string opeError(int code) {
+    const char* text = ope_strerror(code);
+    return text != nullptr ? text : "error " + std::to_string(code);
+}
+
+}  // namespace
+
+OpusTarget::OpusTarget() : TargetBase(CLSID_OpusTarget) {}
+
+OpusTarget::~OpusTarget() {
+    releaseEncoder();
+    discardOutput();
+}
+
+IUnknown* OpusTarget::create() { return static_cast<IConvTarget*>(new (std::nothrow) OpusTarget); }
+
+bool OpusTarget::GetClassId(CLSID* classId) {
+    if (classId == nullptr) return false;
+    *classId = CLSID_OpusTarget;
+    return true;
+}
+
+int OpusTarget::bitrateKbps() const {
+    if (kbps_ != 0) return kbps_;
+    return std::min(kMaxKbps, kDefaultOpusKbpsPerChannel * std::max<int>(1, format_.nChannels));
+}
+
+bool OpusTarget::openOutputFile() {
+    file_ = std::fopen(path_.c_str(), "wb");
+    if (file_ == nullptr) return false;
+    std::setvbuf(file_, nullptr, _IOFBF, kOutputBufferBytes);
+    return true;
+}
+
+void OpusTarget::discardOutput() {
+    if (file_ == nullptr) return;
+    std::fclose(file_);
+    file_ = nullptr;
+    platform::removeFile(path_);
+}
+
+void OpusTarget::releaseEncoder() {
+    if (encoder_ != nullptr) {
+        ope_encoder_destroy(encoder_);
+        encoder_ = nullptr;
+    }
+    if (comments_ != nullptr) {
+        ope_comments_destroy(comments_);
+        comments_ = nullptr;
+    }
+    samples_.clear();
+    partialFrame_.clear();
+}
+
+int OpusTarget::onPage(const unsigned char* bytes, opus_int32 length) {
+    if (file_ == nullptr || length < 0 ||
+        std::fwrite(bytes, 1, static_cast<size_t>(length), file_) != static_cast<size_t>(length)) {
+        writeFailed_ = true;
+        return 1;
+    }
+    return 0;
+}
+
+bool OpusTarget::Open() {
+    const unsigned bits = format_.wBitsPerSample;
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+        error("%s", kMsgOpusBitsPerSample);
+        return false;
+    }
+    if (format_.nChannels < 1 || format_.nChannels > kMaxOpusChannels || format_.nSamplesPerSec < 1) {
+        error(kMsgOpusSetupFailed, "Opus holds 1 to 255 channels");
+        return false;
+    }
+    Close();
+    if (!TargetBase::Open()) return false;
+    writeFailed_ = false;
+
+    comments_ = ope_comments_create();
+    if (comments_ == nullptr) {
+        error(kMsgOpusSetupFailed, "out of memory");
+        return false;
+    }
+    const int channels = format_.nChannels;
+    const int family = channels <= 2 ? 0 : channels <= kMaxFamilyOneChannels ? 1 : 255;
+    if (!openOutputFile()) {
+        releaseEncoder();
+        error("%s", kMsgOpusCannotOpenOutput);
+        return false;
+    }
+    const OpusEncCallbacks callbacks = {writeCallback, closeCallback};
+    int rc = OPE_OK;
+    encoder_ = ope_encoder_create_callbacks(&callbacks, this, comments_, static_cast<opus_int32>(format_.nSamplesPerSec),
+                                            channels, family, &rc);
+    if (encoder_ == nullptr || rc != OPE_OK) {
+        releaseEncoder();
+        discardOutput();
+        error(kMsgOpusSetupFailed, opeError(rc).c_str());
+        return false;
+    }
+    rc = ope_encoder_ctl(encoder_, OPUS_SET_BITRATE(bitrateKbps() * 1000));
+    if (rc == OPE_OK) rc = ope_encoder_ctl(encoder_, OPUS_SET_VBR(vbr_ ? 1 : 0));
+    if (rc != OPE_OK) {
+        releaseEncoder();
+        discardOutput();
+        error(kMsgOpusSetupFailed, opeError(rc).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool OpusTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
+    const int channels = format_.nChannels;
+    const unsigned sampleBytes = format_.wBitsPerSample / 8u;
+    const size_t frameBytes = sampleBytes * static_cast<size_t>(channels);
+    // Family 1 takes its channels in Vorbis order.
+    const int* order = channels <= kMaxFamilyOneChannels ? ogg::vorbisFromWav(channels) : nullptr;
+    while (frames > 0) {
+        const size_t n = std::min(frames, kFramesPerChunk);
+        samples_.resize(n * static_cast<size_t>(channels));
+        for (size_t i = 0; i < n; ++i) {
+            const uint8_t* frame = pcm + i * frameBytes;
+            for (int v = 0; v < channels; ++v) {
+                const uint8_t* s = frame + static_cast<size_t>(order != nullptr ? order[v] : v) * sampleBytes;
+                float value;
+                switch (sampleBytes) {
+                    case 1: value = (static_cast<int>(s[0]) - 128) / 128.0f; break;
+                    case 2: value = static_cast<int16_t>(static_cast<uint16_t>(s[0] | s[1] << 8)) / 32768.0f; break;
+                    case 3:
+                        value = static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(s[0]) << 8 |
+                                                                        static_cast<uint32_t>(s[1]) << 16 |
+                                                                        static_cast<uint32_t>(s[2]) << 24) >>
+                                                   8) /
+                                8388608.0f;
+                        break;
+                    default:
+                        value = static_cast<float>(static_cast<int32_t>(
+                                    static_cast<uint32_t>(s[0]) | static_cast<uint32_t>(s[1]) << 8 |
+                                    static_cast<uint32_t>(s[2]) << 16 | static_cast<uint32_t>(s[3]) << 24)) /
+                                2147483648.0f;
+                        break;
+                }
+                samples_[i * static_cast<size_t>(channels) + static_cast<size_t>(v)] = value;
+            }
+        }
+        const int rc = ope_encoder_write_float(encoder_, samples_.data(), static_cast<int>(n));
+        if (rc != OPE_OK || writeFailed_) {
+            error(kMsgOpusEncodeFailed, writeFailed_ ? "cannot write the output file" : opeError(rc).c_str());
+            writeFailed_ = true;
+            return false;
+        }
+        pcm += n * frameBytes;
+        frames -= n;
+    }
+    return true;
+}
+
+bool OpusTarget::Write(uint32_t byteCount, const void* data) {
+    if (encoder_ == nullptr || writeFailed_) return false;
+    if (byteCount == 0 || data == nullptr) return true;
+    const size_t frameBytes = static_cast<size_t>(format_.nChannels) * (format_.wBitsPerSample / 8u);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t left = byteCount;
+    if (!partialFrame_.empty()) {
+        const size_t take = std::min(left, frameBytes - partialFrame_.size());
+        partialFrame_.insert(partialFrame_.end(), bytes, bytes + take);
+        bytes += take;
+        left -= take;
+        if (partialFrame_.size() < frameBytes) return true;
+        std::vector<uint8_t> frame;
+        frame.swap(partialFrame_);
+        if (!encodeFrames(frame.data(), 1)) return false;
+    }
+    const size_t frames = left / frameBytes;
+    if (frames > 0 && !encodeFrames(bytes, frames)) return false;
+    partialFrame_.assign(bytes + frames * frameBytes, bytes + left);
+    return true;
+}
+
+bool OpusTarget::Close() {
+    bool ok = true;
+    if (encoder_ != nullptr) {
+        // Drain writes the last pages with the end trim in their granule position.
+        const int rc = writeFailed_ ? OPE_WRITE_FAIL : ope_encoder_drain(encoder_);
+        if (rc != OPE_OK || writeFailed_) {
+            if (!writeFailed_) error(kMsgOpusEncodeFailed, opeError(rc).c_str());
+            ok = false;
+        }
+    }
+    releaseEncoder();
+    if (file_ != nullptr) {
+        if (ok && std::fflush(file_) != 0) {
+            error(kMsgOpusEncodeFailed, "cannot write the output file");
+            ok = false;
+        }
+        if (!ok) {
+            discardOutput();
+        } else {
+            if (std::fclose(file_) != 0) {
+                error(kMsgOpusEncodeFailed, "cannot write the output file");
+                ok = false;
+                platform::removeFile(path_);
+            }
+            file_ = nullptr;
+        }
+    }
+    return ok;
+}
+
+bool OpusTarget::OpenTag(IMetadataFile** tag) {
+    if (tag == nullptr) return false;
+    *tag = nullptr;
+    if (path_.empty()) return false;
+    auto* file = new (std::nothrow) OpusMetadataFile(path_);
+    if (file == nullptr) return false;
+    file->AddRef();
+    *tag = file;
+    return true;
+}
+
+bool OpusTarget::EstimateSize(uint32_t sourceBytes, const WAVEFORMATEX* sourceFormat, uint32_t* outputBytes) {
+    if (sourceFormat == nullptr || outputBytes == nullptr || sourceFormat->nAvgBytesPerSec == 0) return false;
+    const int kbps = kbps_ != 0 ? kbps_ : std::min(kMaxKbps, kDefaultOpusKbpsPerChannel * std::max<int>(1, sourceFormat->nChannels));
+    double bytes = static_cast<double>(sourceBytes) / sourceFormat->nAvgBytesPerSec * kbps * 1000.0 / 8.0;
+    if (!(bytes > 0)) bytes = 0;
+    if (bytes > 4294967295.0) bytes = 4294967295.0;
+    *outputBytes = static_cast<uint32_t>(bytes);
+    return true;
+}
+
+// There is no settings dialog: the options are set through SetOption.
+bool OpusTarget::ShowSettings(HWND, IConvTarget**) { return false; }
+
+bool OpusTarget::GetSettingsText(char* buffer, uint32_t capacity) {
+    if (buffer == nullptr || capacity == 0) return false;
+    core::copyTruncated((vbr_ ? "VBR " : "CBR ") + std::to_string(bitrateKbps()) + " kbps", buffer, capacity);
+    return true;
+}
+
+bool OpusTarget::SetOption(const char* name, const char* value, char* errorText) {
+    if (name == nullptr) {
+        core::setOptionError(errorText, "");
+        return false;
+    }
+    if (equalsNoCase(name, "opus-bitrate")) {
+        char* end = nullptr;
+        errno = 0;
+        const long kbps = value != nullptr && std::isdigit(static_cast<unsigned char>(value[0])) ? std::strtol(value, &end, 10) : -1;
+        if (kbps < kMinKbps || kbps > kMaxKbps || errno == ERANGE || end == nullptr || *end != '\0') {
+            core::setOptionError(errorText, kErrOpusBitrate);
+            return false;
+        }
+        kbps_ = static_cast<int>(kbps);
+        return true;
+    }
+    if (equalsNoCase(name, "opus-vbr")) {
+        if (value == nullptr || (value[0] != '0' && value[0] != '1') || value[1] != '\0') {
+            core::setOptionError(errorText, kErrOpusVbr);
+            return false;
+        }
+        vbr_ = value[0] == '1';
+        return true;
+    }
+    core::setOptionError(errorText, "");
+    return false;
+}
+
+}  // namespace tallory::formats::opus
