@@ -57,6 +57,12 @@ struct BatchContext {
     bool addTracks;
     BatchResult result{};
     std::vector<std::string> toDelete;
+    // The console progress, which tells a stop (no new items) from a cancel.
+    ConsoleBatchProgress* console = nullptr;
+
+    bool stopRequested() const {
+        return progress->IsCancelled() != 0 || (console != nullptr && console->stopRequested());
+    }
 };
 
 // The steps before the conversion: the item's log lines and its output name.
@@ -151,7 +157,7 @@ HRESULT convertItem(const BatchContext& c, int i, IConvProgress* progress) {
 
 void runSequential(BatchContext& c) {
     NameTaken onDisk;  // the file system decides
-    for (int i = 0; i < c.result.items && c.progress->IsCancelled() == 0; ++i) {
+    for (int i = 0; i < c.result.items && !c.stopRequested(); ++i) {
         ItemState st = beginItem(c, i, c.progress, onDisk);
         HRESULT hr = st.named ? convertItem(c, i, c.progress) : E_FAIL;
         endItem(c, i, st, hr);
@@ -257,7 +263,7 @@ void runParallel(BatchContext& c, int jobs) {
 
     int started = 0, flushed = 0, running = 0;
     while (true) {
-        while (started < n && running < jobs && c.progress->IsCancelled() == 0) {
+        while (started < n && running < jobs && !c.stopRequested()) {
             Slot& slot = slots[static_cast<size_t>(started)];
             slot.progress = std::make_unique<ItemProgress>(c.progress, questionMutex);
             if (started == flushed) slot.progress->goLive();
@@ -313,7 +319,7 @@ void finishBatch(BatchContext& c) {
     progress->Finish();
     log(progress, std::string("Need help? mailto:") + kSupportAddress +
                       "\nPlease include the message log when you report a problem.\n");
-    if (progress->IsCancelled() != 0) {
+    if (c.stopRequested()) {
         c.result.cancelled = 1;
         log(progress, kMsgAborted, "e");
         return;
@@ -375,6 +381,7 @@ BatchResult runBatch(const BatchItem* items, IConvBatchProgress* progress, int n
                      int jobs) {
     BatchContext c{items, progress, normalize, deleteSources,
                    settings::readInt("Settings", "AddTracksToPlaylist", 1) != 0, BatchResult{}, {}};
+    c.console = dynamic_cast<ConsoleBatchProgress*>(progress);
     int n = 0;
     while (items != nullptr && items[n].target != nullptr) ++n;
     c.result.items = n;

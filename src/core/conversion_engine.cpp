@@ -11,6 +11,7 @@
 
 #include "core/report.h"
 #include "core/settings_store.h"
+#include "core/target_base.h"
 #include "core/tempo_estimator.h"
 #include "core/ui_bridge.h"
 #include "platform/files/file_system.h"
@@ -237,6 +238,10 @@ HRESULT runConversion(const ConversionRequest& r) {
 
     if (progress->IsCancelled() != 0) ok = false;
     if (sourceOpen) source->Close();
+    // Whole or absent: a failed or cancelled conversion leaves no output under its name.
+    if (!ok && targetOpen) {
+        if (auto* own = dynamic_cast<TargetBase*>(target)) own->abandonOutput();
+    }
     if (targetOpen && !target->Close()) ok = false;
     double bpm = 0;
     if (envelope && progress->IsCancelled() == 0) {

@@ -95,7 +95,10 @@ int runConvert(const ConvertArgs& a, const std::string& input) {
         hr = AudioConvert(source.get(), target.get(), &progress, 0, a.normalize ? 1 : 0, a.startMs, a.endMs);
     }
     progress.Finish();
-    if (progress.IsCancelled() != 0) return fail("cancelled");
+    if (progress.IsCancelled() != 0) {
+        fail("cancelled");
+        return kExitInterrupted;
+    }
     if (hr != S_OK) return fail(input + ": conversion failed");
     if (a.bpm) {
         if (progress.tempo() > 0) {
@@ -172,7 +175,10 @@ int runBatchConvert(const ConvertArgs& a, const std::vector<std::string>& files)
         if (a.bpm) bpm = std::make_unique<BpmForThisRun>();
         hr = BatchConvertEx(items.data(), nullptr, a.normalize ? 1 : 0, a.deleteSources ? 1 : 0, &options, &result);
     }
-    if (hr == E_ABORT) return fail("cancelled");
+    if (hr == E_ABORT) {
+        fail("cancelled");
+        return kExitInterrupted;
+    }
     return hr == S_OK && allMade ? kExitOk : kExitFailed;
 }
 

@@ -23,6 +23,9 @@ bool sameFile(const std::string& a, const std::string& b);
 std::string directoryOf(std::string_view path);
 // The part of path after its last '/'.
 std::string fileNameOf(std::string_view path);
+// path itself when absolute, else path resolved against the working folder
+// (a leading "./" dropped); path itself when the working folder is unknown.
+std::string absolutePath(const std::string& path);
 // The last modification time in seconds since 1970 (UTC); false if path cannot be examined.
 bool lastWriteTime(const std::string& path, int64_t* seconds);
 // The reason text of the last failed system call.
