@@ -234,6 +234,10 @@ HRESULT runConversion(const ConversionRequest& r) {
         } else if (!runNormalizedPasses(r, state, format, length, targetClass)) {
             ok = false;
         }
+        if (ok && length > 0 && state.written == 0 && !state.limitReached && progress->IsCancelled() == 0) {
+            progress->MessageEx(kMsgNothingDecoded, "e");
+            ok = false;
+        }
     } while (false);
 
     if (progress->IsCancelled() != 0) ok = false;

@@ -252,7 +252,7 @@ NamingResult expandOutputName(const char* schemeText, int formatIndex, IConvSour
     const bool cdTrack = source != nullptr && source->GetClassId(&sourceClass) && sourceClass == CLSID_CDTrackSource;
     if (!g.path.empty() && !cdTrack) {
         // "b.wav" typed in its own folder names that folder.
-        g.path = platform::absolutePath(g.path);
+        g.path = platform::absoluteFromWorkingFolder(g.path);
         g.directory = platform::directoryOf(g.path);
         g.name = platform::fileNameOf(g.path);
         size_t ext = extensionStart(g.name);

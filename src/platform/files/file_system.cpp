@@ -19,6 +19,11 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool isSpecialFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 bool createDirectories(const std::string& path) {
     if (path.empty()) return false;
     // Walk component by component so that the outermost missing level is made first.
@@ -59,7 +64,7 @@ bool lastWriteTime(const std::string& path, int64_t* seconds) {
     return true;
 }
 
-std::string absolutePath(const std::string& path) {
+std::string absoluteFromWorkingFolder(const std::string& path) {
     if (path.empty() || path[0] == '/') return path;
     std::string rest = path;
     while (rest.size() > 2 && rest.compare(0, 2, "./") == 0) {

@@ -174,6 +174,7 @@ FileStatus OutputFile::create(const std::string& path, mode_t mode) {
     // Held until the file is closed: a free lock marks a dead writer's leftover.
     (void)::flock(fd_, LOCK_EX | LOCK_NB);
     streamFailed_ = false;
+    writeError_ = 0;
     return FileStatus::ok();
 }
 
@@ -195,8 +196,12 @@ bool OutputFile::write(const void* data, size_t size) {
         errno = EBADF;
         return false;
     }
-    if (injected(FileStepKind::write)) return false;
-    return writeAll(fd_, static_cast<const uint8_t*>(data), size);
+    if (injected(FileStepKind::write) || !writeAll(fd_, static_cast<const uint8_t*>(data), size)) {
+        // Remembered: a file with a hole where a write failed is never named.
+        if (writeError_ == 0) writeError_ = errno != 0 ? errno : EIO;
+        return false;
+    }
+    return true;
 }
 
 bool OutputFile::copyModeAndOwner(const struct stat& other) {
@@ -230,6 +235,7 @@ FileStatus OutputFile::commit(ExistingKind existing) {
         }
         closeStream();
     }
+    if (writeError_ != 0) return fail(writeError_, path_);
     if (streamFailed_) return fail(savedErrno != 0 ? savedErrno : EIO, path_);
     if (injected(FileStepKind::sync) || ::fsync(fd_) != 0) return fail(errno, path_);
 

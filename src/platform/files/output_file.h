@@ -12,6 +12,7 @@
 #ifndef TALLORY_PLATFORM_OUTPUT_FILE_H
 #define TALLORY_PLATFORM_OUTPUT_FILE_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -60,7 +61,8 @@ public:
     // A stdio stream over the file, owned here and closed by commit or
     // discard; its writes go through write() below. Null on failure.
     std::FILE* stream();
-    // Writes every byte at the current position, or fails with errno set.
+    // Writes every byte at the current position, or fails with errno set; after
+    // a failed write, commit fails too.
     [[nodiscard]] bool write(const void* data, size_t size);
     // Gives the file the permission bits and, where allowed, the owner of `other`.
     [[nodiscard]] bool copyModeAndOwner(const struct stat& other);
@@ -80,6 +82,7 @@ private:
     // Empty while the file has no name (O_TMPFILE).
     std::string hiddenPath_;
     bool streamFailed_ = false;
+    int writeError_ = 0;
 };
 
 // How a file is rebuilt: `head`, then `keepLength` bytes of the original from
