@@ -119,8 +119,10 @@ bool expandInputs(const std::vector<std::string>& inputs, std::vector<std::strin
             files.push_back(input);
             continue;
         }
-        char entry[TALLORY_MAX_PATH];
-        while (playlist->GetNext(entry) == S_OK) files.emplace_back(entry);
+        std::vector<char> entry(TALLORY_PLAYLIST_ENTRY_MAX);
+        while (PlaylistGetNextEx(playlist, entry.data(), static_cast<int>(entry.size())) == S_OK) {
+            files.emplace_back(entry.data());
+        }
         playlist->Destroy();
         // The library reads a missing playlist as an empty one; here it is a mistake.
         if (!std::ifstream(input, std::ios::binary)) {
