@@ -69,7 +69,7 @@ bool openStoreAt(const std::string& path) {
     root.openError.clear();
     root.db = SettingsDatabase::open(path, root.openError);
     // Said once where a person sees it; every later call fails with the same text.
-    if (!root.db && root.openError.find(" is damaged ") != std::string::npos) {
+    if (!root.db && root.openError.find(": damaged (") != std::string::npos) {
         std::fprintf(stderr, "%s: %s\n", TALLORY_PRODUCT_NAME, root.openError.c_str());
     }
     return root.db != nullptr;

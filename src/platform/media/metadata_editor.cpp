@@ -226,7 +226,7 @@ MediaStatus MetadataEditor::Flush() {
     plan.keepOffset = headerSize_;
     plan.keepLength = rest;
     if (platform::FileStatus f = platform::replaceFile(path_, plan, in.get()); !f) {
-        return fromErrno(f.error, "cannot replace " + path_);
+        return fromErrno(f.error, "cannot write " + path_);
     }
     Close();
     return MediaStatus::ok();

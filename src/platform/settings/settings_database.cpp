@@ -101,7 +101,7 @@ std::unique_ptr<SettingsDatabase> SettingsDatabase::open(const std::string& path
     // A damaged store is found before anything is written into it: a write
     // would build on damaged pages and lose what could still be recovered.
     if (std::string damage = checkIntegrity(db); !damage.empty()) {
-        error = "settings store " + path + " is damaged (" + damage +
+        error = "settings store " + path + ": damaged (" + damage +
                 "); it is left as it is: move it away to start with a new one";
         sqlite3_close_v2(db);
         return nullptr;
