@@ -125,6 +125,23 @@ else
 fi
 rm -f "$work/out/"*
 
+# A killed "tags set" leaves the file either as it was or wholly updated, and no copy beside it.
+mkdir -p "$work/tagged"
+ffmpeg -v error -f lavfi -i "anoisesrc=d=60:a=0.5" -ac 2 -b:a 320k "$work/tagged/big.mp3"
+before=$(md5sum < "$work/tagged/big.mp3")
+for delay in 0.02 0.08 0.2 0.4; do
+    "$TALLORY" tags set "$work/tagged/big.mp3" "TIT2=Killed at $delay" >/dev/null 2>&1 &
+    pid=$!
+    sleep $delay
+    kill -9 $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    check "tags set killed after $delay s left: $(entries "$work/tagged")" '[[ $(entries "$work/tagged") == "big.mp3 " ]]'
+    title=$(ffprobe -v error -show_entries format_tags=title -of csv=p=0 "$work/tagged/big.mp3")
+    check "tags set killed after $delay s: neither old nor new ($title)" \
+        '[[ $(md5sum < "$work/tagged/big.mp3") == "$before" || $title == "Killed at $delay" ]]'
+    before=$(md5sum < "$work/tagged/big.mp3")
+done
+
 # The bare file name, typed in the file's own folder, names that folder.
 (cd "$work/src" && "$TALLORY" convert -q short.wav --to mp3) 2>"$work/bare.err"
 check "bare name: $(head -2 "$work/bare.err")" '[[ -s "$work/src/short.mp3" ]]'
