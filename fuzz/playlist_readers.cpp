@@ -23,10 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
     }
-    // Every entry must fit the buffer GetNext copies into, and a written list
+    // Every entry must fit the entry limit, and a written list
     // must read back naming the same files ("a//b" and "a/x/../b" are "a/b").
     for (const std::string& e : entries) {
-        if (e.size() >= TALLORY_MAX_PATH) __builtin_trap();
+        if (e.size() >= kMaxEntryBytes) __builtin_trap();
     }
     if (data[0] % 3 == 0) {
         std::vector<std::string> again = parseM3u(formatM3u(entries, folder), folder);

@@ -62,6 +62,12 @@ struct BatchContext {
     std::vector<std::string> toDelete;
     // Items converted, in item order, with their outputs: the album values go to them.
     std::vector<std::pair<int, std::string>> converted;
+    // The console progress, which tells a stop (no new items) from a cancel.
+    ConsoleBatchProgress* console = nullptr;
+
+    bool stopRequested() const {
+        return progress->IsCancelled() != 0 || (console != nullptr && console->stopRequested());
+    }
 };
 
 // The steps before the conversion: the item's log lines and its output name.
@@ -157,7 +163,7 @@ HRESULT convertItem(const BatchContext& c, int i, IConvProgress* progress) {
 
 void runSequential(BatchContext& c) {
     NameTaken onDisk;  // the file system decides
-    for (int i = 0; i < c.result.items && c.progress->IsCancelled() == 0; ++i) {
+    for (int i = 0; i < c.result.items && !c.stopRequested(); ++i) {
         ItemState st = beginItem(c, i, c.progress, onDisk);
         HRESULT hr = st.named ? convertItem(c, i, c.progress) : E_FAIL;
         endItem(c, i, st, hr);
@@ -263,7 +269,7 @@ void runParallel(BatchContext& c, int jobs) {
 
     int started = 0, flushed = 0, running = 0;
     while (true) {
-        while (started < n && running < jobs && c.progress->IsCancelled() == 0) {
+        while (started < n && running < jobs && !c.stopRequested()) {
             Slot& slot = slots[static_cast<size_t>(started)];
             slot.progress = std::make_unique<ItemProgress>(c.progress, questionMutex);
             if (started == flushed) slot.progress->goLive();
@@ -395,7 +401,7 @@ void finishBatch(BatchContext& c) {
     progress->Finish();
     log(progress, std::string("Need help? mailto:") + kSupportAddress +
                       "\nPlease include the message log when you report a problem.\n");
-    if (progress->IsCancelled() != 0) {
+    if (c.stopRequested()) {
         c.result.cancelled = 1;
         log(progress, kMsgAborted, "e");
         return;
@@ -457,6 +463,7 @@ BatchResult runBatch(const BatchItem* items, IConvBatchProgress* progress, int n
                      int jobs) {
     BatchContext c{items, progress, normalize, deleteSources,
                    settings::readInt("Settings", "AddTracksToPlaylist", 1) != 0, BatchResult{}, {}, {}};
+    c.console = dynamic_cast<ConsoleBatchProgress*>(progress);
     int n = 0;
     while (items != nullptr && items[n].target != nullptr) ++n;
     c.result.items = n;

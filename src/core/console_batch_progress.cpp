@@ -13,9 +13,12 @@ namespace tallory::core {
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+// Interrupts (SIGINT, SIGTERM, SIGHUP) received since the batch began.
+std::atomic<int> interrupts{0};
 
-void onInterrupt(int) { interrupted.store(true); }
+void onInterrupt(int) { interrupts.fetch_add(1); }
+
+constexpr int kCancelSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Each kind letter adds its colour or weight; a later colour wins.
 std::string styleFor(const char* kinds) {
@@ -46,18 +49,29 @@ ConsoleBatchProgress::ConsoleBatchProgress(std::FILE* out, int overwrite, bool q
 }
 
 void ConsoleBatchProgress::Create(HWND) {
-    interrupted.store(false);
+    interrupts.store(0);
     struct sigaction action{};
     action.sa_handler = onInterrupt;
-    // A second Ctrl-C ends the program as usual.
-    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    signalInstalled_ = ::sigaction(SIGINT, &action, &previousAction_) == 0;
+    for (size_t i = 0; i < kSignalCount; ++i) {
+        signalInstalled_[i] = ::sigaction(kCancelSignals[i], &action, &previousActions_[i]) == 0;
+    }
 }
 
 void ConsoleBatchProgress::Destroy() {
-    if (signalInstalled_) ::sigaction(SIGINT, &previousAction_, nullptr);
+    for (size_t i = 0; i < kSignalCount; ++i) {
+        if (signalInstalled_[i]) ::sigaction(kCancelSignals[i], &previousActions_[i], nullptr);
+    }
     delete this;
+}
+
+bool ConsoleBatchProgress::stopRequested() {
+    if (IsCancelled() != 0) return true;
+    if (interrupts.load() == 0) return false;
+    if (!stopAnnounced_.exchange(true)) {
+        MessageEx("Interrupted: stopping after the files being converted; interrupt again to cancel them.\n", "e");
+    }
+    return true;
 }
 
 int ConsoleBatchProgress::ConfirmOverwrite(const char* path) {
@@ -124,7 +138,12 @@ void ConsoleBatchProgress::SetAction(const char* text) {
     action_ = text != nullptr ? text : "";
 }
 
-int ConsoleBatchProgress::IsCancelled() { return cancelled_.load() || interrupted.load() ? 1 : 0; }
+// The first interrupt lets the current files finish (see stopRequested), unless
+// the batch holds one file only; the second cancels them.
+int ConsoleBatchProgress::IsCancelled() {
+    const int n = interrupts.load();
+    return cancelled_.load() || n >= 2 || (n == 1 && singleItem_.load()) ? 1 : 0;
+}
 
 void ConsoleBatchProgress::SetItem(const char* text, int) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -146,6 +165,7 @@ void ConsoleBatchProgress::Finish() {
 void ConsoleBatchProgress::StartBatch(IConvSource** sources, IConvTarget**, bool twoPasses, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     count_ = count > 0 ? count : 0;
+    singleItem_.store(count_ <= 1);
     index_ = 0;
     done_ = total_ = 0;
     lengths_.assign(static_cast<size_t>(count_), 0);

@@ -1,6 +1,7 @@
 // The batch progress without a UI module: the log goes to standard error
 // (coloured by kind on a terminal, with a progress line), overwrite questions
-// are asked on the terminal, and Ctrl-C aborts the batch as the Abort button would.
+// are asked on the terminal. An interrupt (Ctrl-C, SIGTERM, SIGHUP) stops the
+// batch after the files being converted; a second one cancels those as well.
 #ifndef TALLORY_CORE_CONSOLE_BATCH_PROGRESS_H
 #define TALLORY_CORE_CONSOLE_BATCH_PROGRESS_H
 
@@ -43,6 +44,8 @@ public:
     void Show() override {}
     void StartBatch(IConvSource** sources, IConvTarget** targets, bool twoPasses, int count) override;
     void NextItem() override;
+    // True once the batch should start no further item: cancelled, or interrupted once.
+    bool stopRequested();
 
 private:
     ~ConsoleBatchProgress() = default;
@@ -55,8 +58,11 @@ private:
     bool quiet_;
     bool terminal_;
     std::atomic<bool> cancelled_{false};
-    bool signalInstalled_ = false;
-    struct sigaction previousAction_{};
+    static constexpr size_t kSignalCount = 3;
+    bool signalInstalled_[kSignalCount] = {};
+    struct sigaction previousActions_[kSignalCount] = {};
+    std::atomic<bool> singleItem_{true};
+    std::atomic<bool> stopAnnounced_{false};
     bool atLineStart_ = true;
     bool lineShown_ = false;
     bool lineEnabled_ = true;

@@ -11,6 +11,7 @@
 
 #include "core/report.h"
 #include "core/settings_store.h"
+#include "core/target_base.h"
 #include "core/tempo_estimator.h"
 #include "core/ui_bridge.h"
 #include "formats/loudness/loudness_session.h"
@@ -262,10 +263,18 @@ HRESULT runConversion(const ConversionRequest& r) {
         } else if (!runNormalizedPasses(r, state, format, length, targetClass)) {
             ok = false;
         }
+        if (ok && length > 0 && state.written == 0 && !state.limitReached && progress->IsCancelled() == 0) {
+            progress->MessageEx(kMsgNothingDecoded, "e");
+            ok = false;
+        }
     } while (false);
 
     if (progress->IsCancelled() != 0) ok = false;
     if (sourceOpen) source->Close();
+    // Whole or absent: a failed or cancelled conversion leaves no output under its name.
+    if (!ok && targetOpen) {
+        if (auto* own = dynamic_cast<TargetBase*>(target)) own->abandonOutput();
+    }
     if (targetOpen && !target->Close()) ok = false;
     double bpm = 0;
     if (envelope && progress->IsCancelled() == 0) {

@@ -14,6 +14,8 @@ inline constexpr const char* kMsgNoNormalizer = "Cannot create normalizer\n";
 inline constexpr const char* kMsgNoTempFile = "Cannot create temorary file\n";
 inline constexpr const char* kMsgTempWriteFailed = "Failed to write temporary file\n";
 inline constexpr const char* kMsgTempReadFailed = "Cannot read temporary file\n";
+// A source that promised audio and delivered none could not decode its data.
+inline constexpr const char* kMsgNothingDecoded = "The source delivered no audio: its data could not be decoded\n";
 
 struct ConversionRequest {
     IConvSource* source;

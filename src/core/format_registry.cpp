@@ -16,7 +16,7 @@ const FormatInfo kFormats[kFormatCount] = {
     {".mp3\0.mpg\0", "", 8, 1, "MP3", &CLSID_Mp3WmaSource, &CLSID_Mp3Target},
     {".wav\0", "", 11, 0, "Wave", &CLSID_WavSource, &CLSID_WavTarget},
     {".wma\0.asf\0", "", 12, 3, "Windows Media", &CLSID_Mp3WmaSource, &CLSID_WmaTarget},
-    {".aif\0.aiff\0.iff\0", "", 13, 4, "AIFF", &CLSID_AiffSource, &CLSID_AiffTarget},
+    {".aif\0.aiff\0.iff\0.aifc\0", "", 13, 4, "AIFF", &CLSID_AiffSource, &CLSID_AiffTarget},
     {".cda\0", "", 15, 4, "Track", &CLSID_CDTrackSource, nullptr},
     {".vqf\0", "", 14, 4, "TwinVQ", &CLSID_TwinVQSource, nullptr},
     {".ogg\0", "", 28, 4, "Ogg Vorbis", &CLSID_OggSource, &CLSID_OggTarget},

@@ -247,7 +247,12 @@ NamingResult expandOutputName(const char* schemeText, int formatIndex, IConvSour
         std::vector<char> path(kPathCapacity, '\0');
         if (source->GetPath(path.data(), kPathCapacity)) g.path = path.data();
     }
-    if (!g.path.empty()) {
+    CLSID sourceClass{};
+    // A CD track is known by its class: its path names no folder of files.
+    const bool cdTrack = source != nullptr && source->GetClassId(&sourceClass) && sourceClass == CLSID_CDTrackSource;
+    if (!g.path.empty() && !cdTrack) {
+        // "b.wav" typed in its own folder names that folder.
+        g.path = platform::absoluteFromWorkingFolder(g.path);
         g.directory = platform::directoryOf(g.path);
         g.name = platform::fileNameOf(g.path);
         size_t ext = extensionStart(g.name);

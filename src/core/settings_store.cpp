@@ -1,11 +1,13 @@
 #include "core/settings_store.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <shared_mutex>
 
 #include "platform/settings/settings_database.h"
+#include "tallory/library.h"
 #include "tallory/settings.h"
 
 using tallory::platform::SettingsDatabase;
@@ -66,6 +68,10 @@ bool openStoreAt(const std::string& path) {
     root.db.reset();
     root.openError.clear();
     root.db = SettingsDatabase::open(path, root.openError);
+    // Said once where a person sees it; every later call fails with the same text.
+    if (!root.db && root.openError.find(": damaged (") != std::string::npos) {
+        std::fprintf(stderr, "%s: %s\n", TALLORY_PRODUCT_NAME, root.openError.c_str());
+    }
     return root.db != nullptr;
 }
 

@@ -78,6 +78,11 @@ bool SourceBase::Open() {
         error("%s", kMsgSourceAlreadyOpened);
         return false;
     }
+    // Refused before anything opens it: opening a pipe would wait for a writer.
+    if (!path_.empty() && platform::isSpecialFile(path_)) {
+        error("%s is not a regular file (a folder, pipe or device cannot be converted)", path_.c_str());
+        return false;
+    }
     open_ = true;
     return true;
 }

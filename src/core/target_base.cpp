@@ -1,6 +1,7 @@
 #include "core/target_base.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -68,18 +69,55 @@ bool TargetBase::Open() {
         error(kMsgCannotCreateDirectory, dir.c_str());
         return false;
     }
-    // The test is repeated after each deletion: another writer may have put a file back.
-    while (platform::pathExists(path_)) {
+    abandoned_ = false;
+    replaceExisting_ = false;
+    // An existing file is not removed here: the new output replaces it when it
+    // is complete, so a failed conversion keeps what was there.
+    if (platform::pathExists(path_)) {
         if (progress_ == nullptr || progress_->ConfirmOverwrite(path_.c_str()) == 0) {
             error("%s", kMsgOutputExists);
             return false;
         }
-        if (!platform::removeFile(path_)) {
+        if (platform::isDirectory(path_)) {
             error("%s", kMsgCannotOverwrite);
             return false;
         }
+        replaceExisting_ = true;
     }
     return true;
+}
+
+void TargetBase::reportFileFailure(const char* message, const platform::FileStatus& status) {
+    error("%s", message);
+    if (!status.message.empty()) error("%s", status.message.c_str());
+}
+
+std::FILE* TargetBase::createOutput(const char* message) {
+    platform::FileStatus s = outputFile_.create(path_);
+    std::FILE* f = s ? outputFile_.stream() : nullptr;
+    if (s && f == nullptr) {
+        s = platform::FileStatus::fromErrno(errno, path_);
+        outputFile_.discard();
+    }
+    if (f == nullptr) reportFileFailure(message, s);
+    return f;
+}
+
+bool TargetBase::finishOutput(platform::OutputFile& output) {
+    if (!output.isOpen()) return true;
+    if (abandoned_) {
+        output.discard();
+        return true;
+    }
+    platform::FileStatus s = output.commit(existingKind());
+    if (s) return true;
+    if (s.error == EEXIST) {
+        // Another writer took the name while this output was written.
+        error("%s", kMsgOutputExists);
+    } else {
+        reportFileFailure(kMsgCannotWriteOutput, s);
+    }
+    return false;
 }
 
 bool TargetBase::Write(uint32_t, const void*) { return true; }

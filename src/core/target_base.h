@@ -3,8 +3,10 @@
 #ifndef TALLORY_CORE_TARGET_BASE_H
 #define TALLORY_CORE_TARGET_BASE_H
 
+#include <cstdio>
 #include <string>
 
+#include "platform/files/output_file.h"
 #include "tallory/conv.h"
 
 namespace tallory::core {
@@ -12,6 +14,8 @@ namespace tallory::core {
 inline constexpr const char* kMsgCannotCreateDirectory = "Cannot create directory: %s";
 inline constexpr const char* kMsgOutputExists = "Output file already exists";
 inline constexpr const char* kMsgCannotOverwrite = "Cannot overwrite output file";
+
+inline constexpr const char* kMsgCannotWriteOutput = "Cannot write to output file";
 
 class TargetBase : public IConvTarget {
 public:
@@ -33,6 +37,9 @@ public:
     bool GetSettingsText(char* buffer, uint32_t capacity) override;
     bool SetOption(const char* name, const char* value, char* errorText) override;
     void SetProgress(IConvProgress* progress) override;
+    // Called by the engine when the conversion failed or was cancelled, before
+    // Close: Close then removes the output instead of giving it its name.
+    void abandonOutput() { abandoned_ = true; }
 
     const std::string& path() const { return path_; }
     IConvSource* source() const { return source_; }
@@ -43,6 +50,21 @@ protected:
     virtual ~TargetBase();
     virtual void* queryExtra(const IID& riid);
     void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Reports why the output could not be made: the fixed message, then the system's reason.
+    void reportFileFailure(const char* message, const platform::FileStatus& status);
+    // True once the engine said the conversion failed: Close removes the output.
+    bool abandoned() const { return abandoned_; }
+    // What naming the finished output does with a file already there: replaced
+    // only when Open was allowed to overwrite it.
+    platform::ExistingKind existingKind() const {
+        return replaceExisting_ ? platform::ExistingKind::replace : platform::ExistingKind::keep;
+    }
+    // Names a finished output, or removes it after AbandonOutput. False, with
+    // the reason reported, when it could not be named.
+    bool finishOutput(platform::OutputFile& output);
+    // Starts outputFile_ for path_ and returns its stream, or reports `message` with
+    // the reason and returns null.
+    std::FILE* createOutput(const char* message);
 
     // Field order as the contract gives it.
     IConvProgress* progress_ = nullptr;
@@ -50,9 +72,13 @@ protected:
     std::string path_;
     WAVEFORMATEX format_{};
     IConvSource* source_ = nullptr;
+    // The file being written, for targets that write through stdio.
+    platform::OutputFile outputFile_;
 
 private:
     uint32_t refCount_ = 0;
+    bool abandoned_ = false;
+    bool replaceExisting_ = false;
 };
 
 // Copies text into a caller's buffer of `capacity` bytes, cut to fit; nothing for a null buffer.

@@ -23,6 +23,7 @@
 #include "metadata/tag_render.h"
 #include "platform/files/file_system.h"
 #include "platform/log/log.h"
+#include "platform/files/output_file.h"
 
 namespace tallory::metadata {
 
@@ -31,7 +32,6 @@ namespace {
 constexpr size_t kId3v1Bytes = 128;
 // The tags id3lib finds at the end of a file: its ID3v2 tag is parsed from the checked copy.
 constexpr flags_t kTrailingTags = ID3TT_ALL & ~ID3TT_ID3V2;
-constexpr size_t kCopyChunkBytes = 1 << 16;
 
 // A file descriptor closed on every path.
 class Descriptor {
@@ -51,31 +51,6 @@ public:
 private:
     int fd_;
 };
-
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool copyRange(int from, int to, uint64_t offset, uint64_t length) {
-    std::vector<uint8_t> chunk(kCopyChunkBytes);
-    while (length > 0) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(length, chunk.size()));
-        const ssize_t n = ::pread(from, chunk.data(), want, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        if (!writeAll(to, chunk.data(), static_cast<size_t>(n))) return false;
-        offset += static_cast<uint64_t>(n);
-        length -= static_cast<uint64_t>(n);
-    }
-    return true;
-}
 
 // The tags at a file's end lie within its last bytes: ID3v1 (128), Lyrics3 v2 (at
 // most 999999 + 15) and MusicMatch. id3lib reads a file through seeks of single
@@ -129,8 +104,8 @@ std::optional<AudioRange> audioRange(const std::string& path, const TagCheck& ch
     return AudioRange{prepended, fileSize - prepended - appended};
 }
 
-// Writes the tag and the original's audio into a new file beside the original and
-// renames it over the original, so that a failure leaves the original whole.
+// Writes the tag and the original's audio into a new file that takes the
+// original's place atomically, so that a failure leaves the original whole.
 // Every tag the original had (ID3v2, ID3v1, Lyrics3, MusicMatch) is left out.
 bool replaceTags(const std::string& path, MetadataTag& tag, bool id3v1, size_t frames) {
     // Replace the file a link points to, not the link.
@@ -165,19 +140,12 @@ bool replaceTags(const std::string& path, MetadataTag& tag, bool id3v1, size_t f
     // Frames to write but no tag: as a library update that wrote nothing, a failure.
     if (frames > 0 && head.empty() && tail.empty()) return false;
 
-    std::string temporary = platform::directoryOf(target) + "/." + platform::fileNameOf(target) + ".tag-XXXXXX";
-    Descriptor output(::mkstemp(temporary.data()));
-    if (output.get() < 0) return false;
-    bool ok = writeAll(output.get(), head.data(), head.size()) &&
-              copyRange(original.get(), output.get(), range->offset, range->length) &&
-              writeAll(output.get(), tail.data(), tail.size());
-    ok = ok && ::fchmod(output.get(), info.st_mode & 07777) == 0;
-    if (ok) (void)!::fchown(output.get(), info.st_uid, info.st_gid);  // only root may give a file away
-    ok = ok && ::fsync(output.get()) == 0;
-    ok = output.close() && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
+    platform::ReplacementPlan plan;
+    plan.head = std::move(head);
+    plan.keepOffset = range->offset;
+    plan.keepLength = range->length;
+    plan.tail = std::move(tail);
+    return static_cast<bool>(platform::replaceFile(target, plan, original.get()));
 }
 
 // Reads the file's tags into `into`: the checked ID3v2 tag first, then the frames

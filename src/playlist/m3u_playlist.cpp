@@ -20,7 +20,7 @@ std::string_view withoutByteOrderMark(std::string_view text) {
 
 }  // namespace
 
-std::vector<std::string> parseM3u(std::string_view text, const std::string& folder) {
+std::vector<std::string> parseM3u(std::string_view text, const std::string& folder, size_t* refused) {
     std::vector<std::string> entries;
     text = withoutByteOrderMark(text);
     size_t pos = 0;
@@ -43,7 +43,11 @@ std::vector<std::string> parseM3u(std::string_view text, const std::string& fold
         line.resize(last == std::string::npos ? 0 : last + 1);
         if (line.empty() || network) continue;
         std::string entry = resolveEntry(folder, line);
-        if (fitsEntryBuffer(entry)) entries.push_back(std::move(entry));
+        if (fitsEntryBuffer(entry)) {
+            entries.push_back(std::move(entry));
+        } else if (refused != nullptr) {
+            ++*refused;
+        }
     }
     return entries;
 }
@@ -68,7 +72,9 @@ std::string formatM3u(const std::vector<std::string>& entries, const std::string
 bool M3uPlaylist::readEntries(const std::string& path, std::vector<std::string>& out) {
     std::string text;
     if (!readWholeFile(path, text)) return false;
-    out = parseM3u(text, platform::directoryOf(path));
+    size_t refused = 0;
+    out = parseM3u(text, platform::directoryOf(path), &refused);
+    reportRefused(path, refused);
     return true;
 }
 

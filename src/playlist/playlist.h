@@ -7,12 +7,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/xml/xml_document.h"
 #include "tallory/playlist.h"
 
 namespace tallory::playlist {
 
 // A playlist file larger than this is not a list of paths; it is refused unread.
 inline constexpr size_t kMaxPlaylistBytes = 64u << 20;
+// An entry is a path, and a Linux path has fewer bytes than PATH_MAX (4096).
+inline constexpr size_t kMaxEntryBytes = TALLORY_PLAYLIST_ENTRY_MAX;
 
 inline constexpr const char* kParseErrorCaption = "Parse Error";
 inline constexpr const char* kParseErrorFormat =
@@ -29,6 +32,8 @@ public:
     HRESULT Destroy() override;
 
     const std::vector<std::string>& entries() const { return entries_; }
+    // GetNext into a buffer of `capacity` bytes: S_FALSE and "" for an entry that does not fit.
+    HRESULT next(char* buffer, size_t capacity);
 
 protected:
     virtual ~PlaylistBase() = default;
@@ -58,19 +63,15 @@ protected:
 };
 
 // Why an ASX document could not be parsed.
-struct XmlParseError {
-    int code = 0;
-    int line = 0;
-    int column = 0;
-    std::string reason;
-};
+using XmlParseError = platform::XmlParseError;
 
 // The readers. Relative M3U and PLS entries are resolved against `folder`;
-// entries that would not fit a TALLORY_MAX_PATH buffer are left out.
-std::vector<std::string> parseM3u(std::string_view text, const std::string& folder);
-std::vector<std::string> parsePls(std::string_view text, const std::string& folder);
+// entries of kMaxEntryBytes or more are left out and counted in `refused`.
+std::vector<std::string> parseM3u(std::string_view text, const std::string& folder, size_t* refused = nullptr);
+std::vector<std::string> parsePls(std::string_view text, const std::string& folder, size_t* refused = nullptr);
 // False with the parser's error when the document is not well-formed.
-bool parseAsx(std::string_view bytes, const std::string& url, std::vector<std::string>& out, XmlParseError& error);
+bool parseAsx(std::string_view bytes, const std::string& url, std::vector<std::string>& out, XmlParseError& error,
+              size_t* refused = nullptr);
 // The M3U file for these entries, with entries inside `folder` made relative.
 std::string formatM3u(const std::vector<std::string>& entries, const std::string& folder);
 
@@ -80,8 +81,10 @@ std::string resolveEntry(const std::string& folder, const std::string& entry);
 bool readWholeFile(const std::string& path, std::string& text);
 // True for entries the playlists never take: network addresses.
 bool isNetworkEntry(std::string_view entry);
-// Entries that GetNext can hand out.
+// Entries a playlist keeps: any path Linux can name.
 bool fitsEntryBuffer(const std::string& entry);
+// Tells the user that `refused` entries of the playlist at path were left out.
+void reportRefused(const std::string& path, size_t refused);
 
 }  // namespace tallory::playlist
 

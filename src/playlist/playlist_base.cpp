@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/export_guard.h"
+#include "core/ui_bridge.h"
 #include "platform/files/file_system.h"
 
 namespace tallory::playlist {
@@ -11,7 +13,6 @@ namespace tallory::playlist {
 HRESULT PlaylistBase::AddEntry(const char* entry) {
     if (entry == nullptr) return E_INVALIDARG;
     std::string text(entry);
-    // GetNext has no length argument: an entry it could not hand out is refused here.
     if (!fitsEntryBuffer(text)) return E_INVALIDARG;
     try {
         entries_.push_back(std::move(text));
@@ -48,9 +49,16 @@ HRESULT PlaylistBase::Reset() {
     return S_OK;
 }
 
-HRESULT PlaylistBase::GetNext(char* buffer) {
-    if (buffer == nullptr || cursor_ >= entries_.size()) return E_FAIL;
+HRESULT PlaylistBase::GetNext(char* buffer) { return next(buffer, TALLORY_MAX_PATH); }
+
+HRESULT PlaylistBase::next(char* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity == 0 || cursor_ >= entries_.size()) return E_FAIL;
     const std::string& entry = entries_[cursor_++];
+    // Never cut: a cut path names another file. The entry is passed over.
+    if (entry.size() >= capacity) {
+        buffer[0] = '\0';
+        return S_FALSE;
+    }
     std::memcpy(buffer, entry.c_str(), entry.size() + 1);
     return S_OK;
 }
@@ -60,7 +68,16 @@ HRESULT PlaylistBase::Destroy() {
     return 0;
 }
 
-bool fitsEntryBuffer(const std::string& entry) { return entry.size() < TALLORY_MAX_PATH; }
+bool fitsEntryBuffer(const std::string& entry) { return entry.size() < kMaxEntryBytes; }
+
+void reportRefused(const std::string& path, size_t refused) {
+    if (refused == 0) return;
+    char text[1024];
+    std::snprintf(text, sizeof text, "%zu %s of %s %s longer than %zu bytes and %s left out.", refused,
+                  refused == 1 ? "entry" : "entries", path.c_str(), refused == 1 ? "is" : "are", kMaxEntryBytes - 1,
+                  refused == 1 ? "was" : "were");
+    core::ui::messageBox(nullptr, text, "Playlist", MB_OK | MB_ICONWARNING);
+}
 
 bool isNetworkEntry(std::string_view entry) {
     for (const char* scheme : {"http://", "ftp://", "file://"}) {
@@ -130,24 +147,57 @@ bool readWholeFile(const std::string& path, std::string& text) {
 
 using namespace tallory::playlist;
 
-extern "C" TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlist) {
-    if (path == nullptr || playlist == nullptr) return E_INVALIDARG;
+namespace {
+
+PlaylistBase* createForName(const char* path) {
     std::string name = tallory::platform::fileNameOf(path);
     size_t dot = name.rfind('.');
     std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    if (extension == ".pls") return new PlsPlaylist;
+    if (extension == ".m3u") return new M3uPlaylist;
+    if (extension == ".wax") return new AsxPlaylist;
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlist) {
+    if (path == nullptr || playlist == nullptr) return E_INVALIDARG;
     PlaylistBase* created = nullptr;
-    if (extension == ".pls") {
-        created = new (std::nothrow) PlsPlaylist;
-    } else if (extension == ".m3u") {
-        created = new (std::nothrow) M3uPlaylist;
-    } else if (extension == ".wax") {
-        created = new (std::nothrow) AsxPlaylist;
-    } else {
-        return E_FAIL;
+    try {
+        created = createForName(path);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
-    if (created == nullptr) return E_OUTOFMEMORY;
+    if (created == nullptr) return E_FAIL;
     *playlist = created;
     // A missing file is an empty playlist to be filled and saved.
     created->Load(path);
     return S_OK;
+}
+
+extern "C" TALLORY_API HRESULT PlaylistOpenFile(const char* path, IPlaylist** playlist) {
+    if (path == nullptr || playlist == nullptr) return E_INVALIDARG;
+    *playlist = nullptr;
+    return tallory::core::guardExport("PlaylistOpenFile", E_FAIL, [&]() -> HRESULT {
+        PlaylistBase* created = createForName(path);
+        if (created == nullptr) return E_FAIL;
+        // Here a missing, unreadable or malformed file is a failure, not an empty list.
+        std::string probe;
+        if (!readWholeFile(path, probe) || FAILED(created->Load(path))) {
+            created->Destroy();
+            return E_FAIL;
+        }
+        *playlist = created;
+        return S_OK;
+    });
+}
+
+extern "C" TALLORY_API HRESULT PlaylistGetNextEx(IPlaylist* playlist, char* buffer, int capacity) {
+    if (playlist == nullptr || buffer == nullptr || capacity <= 0) return E_INVALIDARG;
+    return tallory::core::guardExport("PlaylistGetNextEx", E_FAIL, [&]() -> HRESULT {
+        auto* own = dynamic_cast<PlaylistBase*>(playlist);
+        if (own == nullptr) return playlist->GetNext(buffer);
+        return own->next(buffer, static_cast<size_t>(capacity));
+    });
 }

@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char* kBlanks = " \t\r\n\v\f";
 
-void takeEntry(std::string value, const std::string& folder, std::vector<std::string>& entries) {
+void takeEntry(std::string value, const std::string& folder, std::vector<std::string>& entries, size_t* refused) {
     bool network = isNetworkEntry(value);
     if (!network) {
         for (char& c : value) {
@@ -21,12 +21,16 @@ void takeEntry(std::string value, const std::string& folder, std::vector<std::st
     value.resize(last == std::string::npos ? 0 : last + 1);
     if (value.empty() || network) return;
     std::string entry = resolveEntry(folder, value);
-    if (fitsEntryBuffer(entry)) entries.push_back(std::move(entry));
+    if (fitsEntryBuffer(entry)) {
+        entries.push_back(std::move(entry));
+    } else if (refused != nullptr) {
+        ++*refused;
+    }
 }
 
 }  // namespace
 
-std::vector<std::string> parsePls(std::string_view text, const std::string& folder) {
+std::vector<std::string> parsePls(std::string_view text, const std::string& folder, size_t* refused) {
     std::vector<std::string> entries;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -44,7 +48,7 @@ std::vector<std::string> parsePls(std::string_view text, const std::string& fold
         if (eq == std::string::npos || eq == 0) continue;
         // Title and Length keys, and all others, carry nothing the list keeps.
         if (line.compare(0, 4, "File") != 0) continue;
-        takeEntry(line.substr(eq + 1), folder, entries);
+        takeEntry(line.substr(eq + 1), folder, entries, refused);
     }
     return entries;
 }
@@ -52,7 +56,9 @@ std::vector<std::string> parsePls(std::string_view text, const std::string& fold
 bool PlsPlaylist::readEntries(const std::string& path, std::vector<std::string>& out) {
     std::string text;
     if (!readWholeFile(path, text)) return false;
-    out = parsePls(text, platform::directoryOf(path));
+    size_t refused = 0;
+    out = parsePls(text, platform::directoryOf(path), &refused);
+    reportRefused(path, refused);
     return true;
 }
 

@@ -2,6 +2,8 @@
 // the source name, collisions, playlist names and every failure message.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -81,9 +83,14 @@ TEST_F(Naming, SourcePathSkipsComponentsWithTheRootFirst) {
     EXPECT_EQ(suggest("/Out<sourcepath:-3>/x"), "/Out/Music/Rock/Album/x.aif");
     EXPECT_EQ(suggest("/Out/<sourcepath:99>/x"), "/Out/x.aif");
     EXPECT_EQ(suggest("/Out/<sourcepath:99999999999999999999>/x"), "/Out/x.aif");
-    // A relative source path has no root to skip.
+    // A relative source path is resolved against the working folder first.
     source_->SetPath("music/rock/t.wav");
-    EXPECT_EQ(suggest("/Out/<sourcepath>/x"), "/Out/rock/x.aif");
+    char here[4096];
+    ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+    const std::string cwd = here;
+    EXPECT_EQ(suggest("/Out/<sourcepath:+1>/x"), "/Out" + cwd + "/music/rock/x.aif");
+    source_->SetPath("./t.wav");
+    EXPECT_EQ(suggest("<sourcedir>/<sourcename>"), cwd + "/t.aif");
 }
 
 TEST_F(Naming, ElementNames) {

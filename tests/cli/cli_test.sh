@@ -20,7 +20,7 @@ check() {  # name, expected exit code, expected text (grep -E) in output, comman
 
 check "version" 0 '^Tallory v4\.5$' "$TALLORY" --version
 check "formats header" 0 'index +name +extensions +description +readable +writable' "$TALLORY" formats
-check "formats rows" 0 '^3 +AIFF +\.aif \.aiff \.iff +Audio Interchange Files \(\.aif\) +yes +yes' "$TALLORY" formats
+check "formats rows" 0 '^3 +AIFF +\.aif \.aiff \.iff \.aifc +Audio Interchange Files \(\.aif\) +yes +yes' "$TALLORY" formats
 check "track row" 0 '^4 +Track +\.cda +CD Audio Tracks \(\.cda\) +yes +no' "$TALLORY" formats
 [[ $("$TALLORY" formats | wc -l) -eq 10 ]] && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: formats prints 9 rows"; }
 check "flac row" 0 '^7 +FLAC +\.flac +FLAC Audio Files \(\.flac\) +yes +yes' "$TALLORY" formats

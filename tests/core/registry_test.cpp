@@ -32,7 +32,7 @@ TEST(FormatRegistry, RowsAsPublished) {
         {"MP3", {".mp3", ".mpg"}, 8, "MP3 Audio Files (.mp3)", 1, &CLSID_Mp3WmaSource, &CLSID_Mp3Target},
         {"Wave", {".wav"}, 11, "Wave Audio Files (.wav)", 0, &CLSID_WavSource, &CLSID_WavTarget},
         {"Windows Media", {".wma", ".asf"}, 12, "Windows Media Audio Files (.wma)", 3, &CLSID_Mp3WmaSource, &CLSID_WmaTarget},
-        {"AIFF", {".aif", ".aiff", ".iff"}, 13, "Audio Interchange Files (.aif)", 4, &CLSID_AiffSource, &CLSID_AiffTarget},
+        {"AIFF", {".aif", ".aiff", ".iff", ".aifc"}, 13, "Audio Interchange Files (.aif)", 4, &CLSID_AiffSource, &CLSID_AiffTarget},
         {"Track", {".cda"}, 15, "CD Audio Tracks (.cda)", 4, &CLSID_CDTrackSource, nullptr},
         {"TwinVQ", {".vqf"}, 14, "TwinVQ Files (.vqf)", 4, &CLSID_TwinVQSource, nullptr},
         {"Ogg Vorbis", {".ogg"}, 28, "Vorbis OGG Files (.ogg)", 4, &CLSID_OggSource, &CLSID_OggTarget},

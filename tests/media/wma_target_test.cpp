@@ -203,8 +203,9 @@ TEST(WmaTarget, OptionsNameCodecsAndFormatsWithoutRegardToCase) {
     EXPECT_FALSE(t->SetOption("vbr-quality", "5", err));
     EXPECT_STREQ(err, "");
     auto* target = static_cast<wm::WmaTarget*>(t);
-    EXPECT_EQ(target->settings().codecIndex, 1);
-    EXPECT_EQ(target->settings().mode, 0);
+    // Copied out: gtest binds a reference, and the record is packed.
+    EXPECT_EQ(static_cast<int>(target->settings().codecIndex), 1);
+    EXPECT_EQ(static_cast<int>(target->settings().mode), 0);
 
     WAVEFORMATEX f{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
     uint32_t bytes = 0;

@@ -39,9 +39,9 @@ std::string read(const std::string& path) {
 
 std::vector<std::string> entriesOf(IPlaylist* list) {
     std::vector<std::string> out;
-    char buffer[TALLORY_MAX_PATH];
+    std::vector<char> buffer(TALLORY_PLAYLIST_ENTRY_MAX);
     list->Reset();
-    while (list->GetNext(buffer) == S_OK) out.emplace_back(buffer);
+    while (PlaylistGetNextEx(list, buffer.data(), static_cast<int>(buffer.size())) == S_OK) out.emplace_back(buffer.data());
     return out;
 }
 
@@ -88,11 +88,33 @@ TEST(M3u, EntriesResolveAgainstTheListsFolder) {
                                dir + "/Lists/last.mp3"}));
 }
 
-TEST(M3u, EntriesTooLongForTheBufferAreLeftOut) {
+TEST(M3u, EntriesUpToALinuxPathAreKept) {
     std::string dir = scratch();
     std::string list = dir + "/l.m3u";
-    write(list, "/" + std::string(300, 'x') + "\n/ok.mp3\n/" + std::string(258, 'y') + "\n/a\0b.mp3\n"s);
-    EXPECT_EQ(load(list), (Vec{"/ok.mp3", "/" + std::string(258, 'y'), "/a"}));
+    const std::string longest = "/" + std::string(4094, 'y');  // 4095 bytes: the longest Linux path
+    write(list, "/" + std::string(4095, 'x') + "\n/ok.mp3\n/" + std::string(300, 'w') + "\n" + longest +
+                    "\n/a\0b.mp3\n"s);
+    EXPECT_EQ(load(list), (Vec{"/ok.mp3", "/" + std::string(300, 'w'), longest, "/a"}));
+
+    // The fixed 260-byte GetNext passes over what it cannot hold, without cutting it.
+    IPlaylist* playlist = nullptr;
+    ASSERT_EQ(PlaylistCreateFromFile(list.c_str(), &playlist), S_OK);
+    char buffer[TALLORY_MAX_PATH];
+    EXPECT_EQ(playlist->GetNext(buffer), S_OK);
+    EXPECT_STREQ(buffer, "/ok.mp3");
+    EXPECT_EQ(playlist->GetNext(buffer), S_FALSE);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(playlist->GetNext(buffer), S_FALSE);
+    EXPECT_EQ(playlist->GetNext(buffer), S_OK);
+    EXPECT_STREQ(buffer, "/a");
+    EXPECT_EQ(playlist->GetNext(buffer), E_FAIL);
+    playlist->Reset();
+    char small[8];
+    EXPECT_EQ(PlaylistGetNextEx(playlist, small, sizeof small), S_OK);  // "/ok.mp3" and its NUL
+    EXPECT_EQ(PlaylistGetNextEx(playlist, small, sizeof small), S_FALSE);
+    EXPECT_EQ(PlaylistGetNextEx(playlist, small, 0), E_INVALIDARG);
+    EXPECT_EQ(PlaylistGetNextEx(nullptr, small, sizeof small), E_INVALIDARG);
+    playlist->Destroy();
 }
 
 TEST(M3u, SaveWritesEntriesInsideTheFolderRelatively) {
@@ -108,7 +130,7 @@ TEST(M3u, SaveWritesEntriesInsideTheFolderRelatively) {
     EXPECT_EQ(list->GetNext(buffer), E_FAIL);
     Vec entries{dir + "/Music/a.mp3", dir + "/Music2/b.mp3", "/c.mp3", dir + "/Music/sub/d e.mp3"};
     for (const std::string& e : entries) EXPECT_EQ(list->AddEntry(e.c_str()), S_OK);
-    EXPECT_EQ(list->AddEntry(std::string(TALLORY_MAX_PATH, 'z').c_str()), E_INVALIDARG);
+    EXPECT_EQ(list->AddEntry(std::string(TALLORY_PLAYLIST_ENTRY_MAX, 'z').c_str()), E_INVALIDARG);
     EXPECT_EQ(list->AddEntry(nullptr), E_INVALIDARG);
     EXPECT_EQ(list->GetCount(nullptr), E_INVALIDARG);
     EXPECT_EQ(list->Save(path.c_str()), S_OK);
@@ -167,9 +189,16 @@ TEST(Asx, EntriesRefsAndNames) {
           " <Entry><Ref HREF=\"upperattr.wma\"/></Entry>\n"
           " <Entry><Ref href=\"C:\\x\\y.wma\"/></Entry>\n"
           "</Asx>\n");
-    // Taken as they stand: no resolving, no separator change, URLs too.
-    EXPECT_EQ(load(path), (Vec{"a.wma", "http://host/stream", "C:\\x\\y.wma"}));
+    // Taken as they stand: no resolving, no separator change, URLs too; names
+    // of elements and attributes in any case.
+    EXPECT_EQ(load(path), (Vec{"a.wma", "http://host/stream", "lower.wma", "lowerref.wma", "upperattr.wma",
+                               "C:\\x\\y.wma"}));
     write(path, "<asx><entry><ref href=\"a.wma\"/></entry></asx>");
+    EXPECT_EQ(load(path), Vec{"a.wma"});
+    write(path, "<ASX><ENTRY><REF HREF=\"b.wma\"/></ENTRY></ASX>");
+    EXPECT_EQ(load(path), Vec{"b.wma"});
+    // Only under the Asx root.
+    write(path, "<Playlist><Entry><Ref href=\"c.wma\"/></Entry></Playlist>");
     EXPECT_EQ(load(path), Vec{});
 }
 
@@ -194,6 +223,34 @@ TEST(Asx, ParseErrorsGoToAMessageBox) {
     const std::string& text = MessageBoxes::texts[0];
     EXPECT_EQ(text.rfind("Error processing XML file: " + path + "\nError on line 4, position ", 0), 0u) << text;
     EXPECT_NE(text.find("\nError (4c) text: "), std::string::npos) << text;
+}
+
+TEST(Playlist, OpenFileFailsForWhatCannotBeRead) {
+    std::string dir = scratch();
+    TalloryUiHooks hooks{};
+    hooks.size = sizeof hooks;
+    hooks.messageBox = MessageBoxes::record;
+    TalloryRegisterUi(&hooks);
+    MessageBoxes::texts.clear();
+    MessageBoxes::captions.clear();
+    IPlaylist* list = reinterpret_cast<IPlaylist*>(&hooks);
+    write(dir + "/cut.wax", "<Asx version=\"3.0\"><Entry><Ref href=\"a.wav\"/></Entry>");
+    EXPECT_EQ(PlaylistOpenFile((dir + "/cut.wax").c_str(), &list), E_FAIL);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(PlaylistOpenFile((dir + "/missing.m3u").c_str(), &list), E_FAIL);
+    EXPECT_EQ(PlaylistOpenFile((dir + "/x.txt").c_str(), &list), E_FAIL);
+    EXPECT_EQ(PlaylistOpenFile(nullptr, &list), E_INVALIDARG);
+    write(dir + "/good.pls", "[playlist]\nFile1=/a.mp3\nFile2=/" + std::string(5000, 'p') + "\n");
+    ASSERT_EQ(PlaylistOpenFile((dir + "/good.pls").c_str(), &list), S_OK);
+    EXPECT_EQ(entriesOf(list), Vec{"/a.mp3"});
+    list->Destroy();
+    TalloryRegisterUi(nullptr);
+    // The parse error and the refused entry were both told.
+    ASSERT_EQ(MessageBoxes::captions.size(), 2u);
+    EXPECT_EQ(MessageBoxes::captions[0], "Parse Error");
+    EXPECT_NE(MessageBoxes::texts[1].find("1 entry of " + dir + "/good.pls is longer than 4095 bytes"),
+              std::string::npos)
+        << MessageBoxes::texts[1];
 }
 
 TEST(Playlist, FactoryChoosesByExactExtension) {

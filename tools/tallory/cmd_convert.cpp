@@ -113,7 +113,10 @@ int runConvert(const ConvertArgs& a, const std::string& input) {
         hr = AudioConvert(source.get(), target.get(), &progress, 0, a.normalize ? 1 : 0, a.startMs, a.endMs);
     }
     progress.Finish();
-    if (progress.IsCancelled() != 0) return fail("cancelled");
+    if (progress.IsCancelled() != 0) {
+        fail("cancelled");
+        return kExitInterrupted;
+    }
     if (hr != S_OK) return fail(input + ": conversion failed");
     if (a.bpm) {
         if (progress.tempo() > 0) {
@@ -134,8 +137,10 @@ bool expandInputs(const std::vector<std::string>& inputs, std::vector<std::strin
             files.push_back(input);
             continue;
         }
-        char entry[TALLORY_MAX_PATH];
-        while (playlist->GetNext(entry) == S_OK) files.emplace_back(entry);
+        std::vector<char> entry(TALLORY_PLAYLIST_ENTRY_MAX);
+        while (PlaylistGetNextEx(playlist, entry.data(), static_cast<int>(entry.size())) == S_OK) {
+            files.emplace_back(entry.data());
+        }
         playlist->Destroy();
         // The library reads a missing playlist as an empty one; here it is a mistake.
         if (!std::ifstream(input, std::ios::binary)) {
@@ -191,7 +196,10 @@ int runBatchConvert(const ConvertArgs& a, const std::vector<std::string>& files)
         ReplayGainForThisRun replayGain(a.replayGain);
         hr = BatchConvertEx(items.data(), nullptr, a.normalize ? 1 : 0, a.deleteSources ? 1 : 0, &options, &result);
     }
-    if (hr == E_ABORT) return fail("cancelled");
+    if (hr == E_ABORT) {
+        fail("cancelled");
+        return kExitInterrupted;
+    }
     return hr == S_OK && allMade ? kExitOk : kExitFailed;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "tallory/tallory.h"
@@ -13,12 +14,19 @@ namespace {
 int runShow(const std::string& path) {
     // The library reads a missing playlist as an empty one; here it is a mistake.
     if (!std::ifstream(path, std::ios::binary)) return fail(path + ": cannot read this file");
-    IPlaylist* playlist = nullptr;
-    if (FAILED(PlaylistCreateFromFile(path.c_str(), &playlist)) || playlist == nullptr) {
+    IPlaylist* probe = nullptr;
+    if (FAILED(PlaylistCreateFromFile(path.c_str(), &probe)) || probe == nullptr) {
         return fail(path + ": not a playlist (the name must end in .m3u, .pls or .wax)");
     }
-    char entry[TALLORY_MAX_PATH];
-    while (playlist->GetNext(entry) == S_OK) std::printf("%s\n", entry);
+    probe->Destroy();
+    IPlaylist* playlist = nullptr;
+    if (FAILED(PlaylistOpenFile(path.c_str(), &playlist)) || playlist == nullptr) {
+        return fail(path + ": cannot read this playlist");
+    }
+    std::vector<char> entry(TALLORY_PLAYLIST_ENTRY_MAX);
+    while (PlaylistGetNextEx(playlist, entry.data(), static_cast<int>(entry.size())) == S_OK) {
+        std::printf("%s\n", entry.data());
+    }
     playlist->Destroy();
     return kExitOk;
 }

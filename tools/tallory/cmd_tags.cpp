@@ -1,4 +1,5 @@
 // tallory tags: show, set and remove the tag frames of a file.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -117,6 +118,9 @@ struct Held {
 
 int openFile(const std::string& path, Held<IMetadataFile>& file) {
     if (::access(path.c_str(), R_OK) != 0) return fail(path + ": no such readable file");
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return fail(path + ": is a folder, not a tagged file");
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return fail(path + ": not a regular file");
     const HRESULT hr = MetadataCreateFromFile(path.c_str(), &file.p);
     if (hr == E_NOTIMPL) return fail(path + ": tags of this format are not supported in this build");
     if (FAILED(hr)) return fail(path + ": not a file whose tags can be handled (.mp3, .wma, .asf)");

@@ -10,10 +10,12 @@
 
 namespace tallory::cli {
 
-// Exit codes: success, a failed operation, a usage error.
+// Exit codes: success, a failed operation, a usage error, an interrupt (as
+// shells report a program ended by SIGINT: 128 + 2).
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
 
 // Set by the subcommand that ran.
 using CommandAction = std::function<int()>;

@@ -46,7 +46,8 @@ void ConsoleProgress::installInterruptHandler() {
     struct sigaction action{};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
+    // A terminal closed or a service stopped cancels as Ctrl-C does, so the output is removed.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 int ConsoleProgress::ConfirmOverwrite(const char* path) {

@@ -38,7 +38,7 @@ public:
 
     // The tempo the engine reported, 0 if none.
     double tempo() const { return tempo_; }
-    // Makes Ctrl-C (SIGINT) ask every running conversion to stop.
+    // Makes Ctrl-C (SIGINT), SIGTERM and SIGHUP ask every running conversion to stop.
     static void installInterruptHandler();
 
 private:

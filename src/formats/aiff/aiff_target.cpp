@@ -42,19 +42,15 @@ bool AiffTarget::Open() {
     if (!TargetBase::Open()) return false;
     byteCount_ = 0;
     partial_.clear();
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (file_ == nullptr) {
-        error("%s", kMsgCannotOpen);
-        return false;
-    }
-    // Large blocks of audio: a bigger buffer saves thousands of system calls.
-    std::setvbuf(file_, nullptr, _IOFBF, 256 * 1024);
+    file_ = createOutput(kMsgCannotOpen);
+    if (file_ == nullptr) return false;
     form_ = {kForm, 0, chunkId("AIFF"), 0};
     comm_ = {chunkId("COMM"), 0, 0, 0};
     ssnd_ = {chunkId("SSND"), 0, 0, 0};
     uint8_t offsetAndBlock[8] = {};
     if (!beginChunk(file_, form_) || !beginChunk(file_, comm_) || !writeComm(0) || !endChunk(file_, comm_) ||
         !beginChunk(file_, ssnd_) || std::fwrite(offsetAndBlock, 1, 8, file_) != 8) {
+        abandonOutput();
         Close();
         error("%s", kMsgCreateChunk);
         return false;
@@ -97,19 +93,23 @@ bool AiffTarget::Write(uint32_t byteCount, const void* data) {
 bool AiffTarget::Close() {
     if (file_ == nullptr) return true;
     bool ok = true;
-    if (ssnd_.dataOffset != 0) {
+    if (ssnd_.dataOffset != 0 && !abandoned()) {
         // Bytes of an unfinished last sample are dropped: they are not a sample.
         uint64_t written = byteCount_ - partial_.size();
         uint32_t frames = format_.nBlockAlign != 0 ? static_cast<uint32_t>(written / format_.nBlockAlign) : 0;
         ok = endChunk(file_, ssnd_) && endChunk(file_, form_) && std::fseek(file_, kCommDataOffset, SEEK_SET) == 0 &&
              writeComm(frames);
     }
-    ok = std::fclose(file_) == 0 && ok;
+    // The stream belongs to the output file, which flushes and closes it.
     file_ = nullptr;
     ssnd_ = {};
     partial_.clear();
-    if (!ok) error(kMsgCannotWrite, 1);
-    return ok;
+    if (!ok) {
+        outputFile_.discard();
+        error(kMsgCannotWrite, 1);
+        return false;
+    }
+    return finishOutput(outputFile_);
 }
 
 bool AiffTarget::EstimateSize(uint32_t sourceBytes, const WAVEFORMATEX* sourceFormat, uint32_t* outputBytes) {

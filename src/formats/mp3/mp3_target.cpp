@@ -39,7 +39,10 @@ bool Mp3Target::Open() {
     if (!TargetBase::Open()) return false;
     working_ = settings_;
     bool ok = working_.encoder == kEncoderCodec ? openCodec() : openLibraryEncoder();
-    if (!ok) Close();
+    if (!ok) {
+        abandonOutput();
+        Close();
+    }
     return ok;
 }
 
@@ -133,12 +136,8 @@ bool Mp3Target::openLibraryEncoder() {
         error("Out of memory");
         return false;
     }
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (file_ == nullptr) {
-        error("Cannot open output file");
-        return false;
-    }
-    return true;
+    file_ = createOutput("Cannot open output file");
+    return file_ != nullptr;
 }
 
 bool Mp3Target::chooseCodecFormat(const acm::FormatBlob& input, acm::FormatBlob& chosen, bool& exact) {
@@ -199,12 +198,8 @@ bool Mp3Target::openCodec() {
         error("ACM failed to open the conversion stream (error %d)", static_cast<int>(r));
         return false;
     }
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (file_ == nullptr) {
-        error("Cannot open output file");
-        return false;
-    }
-    return true;
+    file_ = createOutput("Cannot open output file");
+    return file_ != nullptr;
 }
 
 bool Mp3Target::convertBlock(const uint8_t* data, uint32_t length, bool last, const uint8_t*& out, uint32_t& outLength) {
@@ -334,12 +329,18 @@ bool Mp3Target::Close() {
         library_.closeStream(encoder_);
         encoderOpen_ = false;
     }
-    bool hadFile = file_ != nullptr;
     if (file_ != nullptr) {
-        if (std::fclose(file_) != 0) ok = false;
+        if (std::fflush(file_) != 0) ok = false;
+        // The encoder library rewrites the first frame through a name of its own;
+        // the file has none yet, so it gets one that opens the same file.
+        if (ok && !abandoned() && library_.writeVbrHeader != nullptr) {
+            library_.writeVbrHeader(outputFile_.accessPath().c_str());
+        }
+        // The stream belongs to the output file, which closes it.
         file_ = nullptr;
+        if (!ok) outputFile_.discard();
+        ok = finishOutput(outputFile_) && ok;
     }
-    if (hadFile && library_.writeVbrHeader != nullptr) library_.writeVbrHeader(path_.c_str());
     library_.unload();
     output_.clear();
     chunk_.clear();

@@ -124,14 +124,11 @@ bool OggTarget::Open() {
         error(kMsgOggSetupFailed, rc);
         return false;
     }
-    file_ = std::fopen(path_.c_str(), "wb");
+    file_ = createOutput(kMsgOggCannotOpenOutput);
     if (file_ == nullptr) {
         clearEncoder();
-        error("%s", kMsgOggCannotOpenOutput);
         return false;
     }
-    // Large blocks of audio: a bigger buffer saves thousands of system calls.
-    std::setvbuf(file_, nullptr, _IOFBF, 256 * 1024);
 
     ogg_packet header, commentHeader, codeHeader;
     vorbis_analysis_headerout(&dsp_, &comment_, &header, &commentHeader, &codeHeader);
@@ -144,9 +141,8 @@ bool OggTarget::Open() {
     while (ok && ogg_stream_flush(&stream_, &page) != 0) ok = writePage(page);
     if (!ok) {
         clearEncoder();
-        std::fclose(file_);
         file_ = nullptr;
-        platform::removeFile(path_);
+        outputFile_.discard();
         return false;
     }
     return true;
@@ -288,12 +284,11 @@ bool OggTarget::finishStream() {
 bool OggTarget::Close() {
     bool ok = true;
     if (file_ != nullptr) {
-        if (encoderReady_) ok = finishStream();
-        if (std::fclose(file_) != 0 && ok) {
-            error(kMsgOggWriteFailed, 1);
-            ok = false;
-        }
+        if (encoderReady_ && !abandoned()) ok = finishStream();
+        // The stream belongs to the output file, which flushes and closes it.
         file_ = nullptr;
+        if (!ok) outputFile_.discard();
+        ok = finishOutput(outputFile_) && ok;
     }
     clearEncoder();
     partialFrame_.clear();

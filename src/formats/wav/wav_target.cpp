@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -44,10 +45,11 @@ bool WavTarget::Open() {
     active_ = settings_;
     carry_.clear();
     if (!file_.open(path_, riff::OpenMode::create)) {
-        error("%s", kMsgCannotOpen);
+        reportFileFailure(kMsgCannotOpen, file_.lastStatus());
         return false;
     }
     if (!openFile()) {
+        abandonOutput();
         Close();
         return false;
     }
@@ -163,27 +165,44 @@ bool WavTarget::Write(uint32_t byteCount, const void* data) {
 }
 
 bool WavTarget::Close() {
+    bool tailWritten = true;
     if (stream_) {
         // Without the block-align flag the codec completes its last block and
         // empties what it holds, so it runs even when nothing is carried over.
         std::vector<uint8_t> out;
         uint32_t consumed = 0;
-        if (file_.isOpen() &&
+        if (file_.isOpen() && !abandoned() &&
             convertBuffer(carry_.data(), static_cast<uint32_t>(carry_.size()), false, out, consumed)) {
-            (void)file_.write(out.data(), out.size());
+            tailWritten = file_.write(out.data(), out.size());
         }
         carry_.clear();
         stream_.reset();
     }
     if (file_.isOpen()) {
-        bool ok = true;
-        if (dataChunk_.dirty) ok = file_.ascend(dataChunk_);
+        if (abandoned()) {
+            file_.abandon();
+            dataChunk_ = {};
+            riffChunk_ = {};
+            return true;
+        }
+        bool ok = tailWritten;
+        if (dataChunk_.dirty) ok = file_.ascend(dataChunk_) && ok;
         if (riffChunk_.dirty) ok = file_.ascend(riffChunk_) && ok;
-        ok = file_.close() && ok;
         dataChunk_ = {};
         riffChunk_ = {};
         if (!ok) {
+            // A header that cannot be completed is no output.
+            file_.abandon();
             error("%s", kMsgCannotWrite);
+            return false;
+        }
+        platform::FileStatus s = file_.finish(existingKind());
+        if (!s) {
+            if (s.error == EEXIST) {
+                error("%s", core::kMsgOutputExists);
+            } else {
+                reportFileFailure(kMsgCannotWrite, s);
+            }
             return false;
         }
     }

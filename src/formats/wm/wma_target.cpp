@@ -26,7 +26,7 @@ WmaTarget::WmaTarget() : TargetBase(CLSID_WmaTarget), settings_(loadWmaSettings(
 
 WmaTarget::~WmaTarget() {
     // A target dropped while writing still leaves a finished file, as Close would.
-    if (hasWriter_) (void)writer_.end();
+    if (hasWriter_) (void)writer_.end(existingKind());
 }
 
 bool WmaTarget::GetClassId(CLSID* classId) {
@@ -107,7 +107,11 @@ bool WmaTarget::Close() {
     if (!hasWriter_) return true;
     bool cancelled = progress_ != nullptr && progress_->IsCancelled() != 0;
     hasWriter_ = false;
-    MediaStatus s = writer_.end();
+    if (abandoned()) {
+        writer_.abandon();
+        return true;
+    }
+    MediaStatus s = writer_.end(existingKind());
     if (!s && !cancelled) {
         error("Failed to finish the writing process (error #%lX)", codeOf(s));
         explain(s);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace tallory::platform {
@@ -16,6 +17,11 @@ bool pathExists(const std::string& path) {
 bool isDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isSpecialFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 bool createDirectories(const std::string& path) {
@@ -56,6 +62,20 @@ bool lastWriteTime(const std::string& path, int64_t* seconds) {
     if (seconds == nullptr || ::stat(path.c_str(), &st) != 0) return false;
     *seconds = static_cast<int64_t>(st.st_mtime);
     return true;
+}
+
+std::string absoluteFromWorkingFolder(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    std::string rest = path;
+    while (rest.size() > 2 && rest.compare(0, 2, "./") == 0) {
+        rest.erase(0, 2);
+        while (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
+    }
+    char* cwd = ::getcwd(nullptr, 0);
+    if (cwd == nullptr) return path;
+    std::string base = cwd;
+    std::free(cwd);
+    return base == "/" ? "/" + rest : base + "/" + rest;
 }
 
 std::string lastSystemError() { return std::strerror(errno); }

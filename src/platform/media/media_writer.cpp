@@ -153,6 +153,8 @@ struct MediaWriter::State {
     PacketPtr packet;
     AVStream* stream = nullptr;
     std::string path;
+    // Whole or absent: the file gets its name only when finished.
+    OutputFile file;
     int64_t nextPts = 0;
     bool begun = false;  // header written, samples accepted
     std::vector<int32_t> widened;  // 24-bit input as 32-bit samples
@@ -218,9 +220,14 @@ MediaStatus MediaWriter::setOutputFilename(const std::string& path) {
     err = avcodec_parameters_from_context(st.stream->codecpar, st.codec.get());
     if (err < 0) return fromAvError(err);
     st.stream->time_base = st.codec->time_base;
-    err = avio_open(&raw->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
+    if (FileStatus f = st.file.create(path); !f) {
+        st.output.reset();
+        return {E_FAIL, f.message};
+    }
+    err = avio_open(&raw->pb, ("file:" + st.file.accessPath()).c_str(), AVIO_FLAG_WRITE);
     if (err < 0) {
         st.output.reset();
+        st.file.discard();
         return fromAvError(err);
     }
     st.path = path;
@@ -352,7 +359,7 @@ MediaStatus MediaWriter::writeFrames(const uint8_t* pcm, size_t count) {
     return MediaStatus::ok();
 }
 
-MediaStatus MediaWriter::end() {
+MediaStatus MediaWriter::end(ExistingKind existing) {
     if (!writing()) return {E_UNEXPECTED, "the writer has not begun"};
     State& st = *state_;
     MediaStatus result;
@@ -381,6 +388,11 @@ MediaStatus MediaWriter::end() {
     if (err >= 0) err = avio_closep(&st.output->pb);
     if (err < 0) result = fromAvError(err);
     st.output.reset();
+    if (result) {
+        if (FileStatus f = st.file.commit(existing); !f) result = MediaStatus(E_FAIL, f.message);
+    } else {
+        st.file.discard();
+    }
     state_.reset();
     return result;
 }
@@ -389,7 +401,7 @@ void MediaWriter::abandon() {
     if (!state_) return;
     if (state_->output) {
         state_->output.reset();
-        std::remove(state_->path.c_str());
+        state_->file.discard();
     }
     state_.reset();
 }

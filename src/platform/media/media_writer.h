@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/output_file.h"
 #include "platform/media/media_status.h"
 
 namespace tallory::platform::media {
@@ -47,16 +48,17 @@ public:
     // can be converted to it; nothing is created yet.
     MediaStatus setProfile(int codec, const WmaFormat& format);
     MediaStatus setInput(const PcmInput& input);
-    // Creates the output file.
+    // Starts the output file; it has no name until end() succeeds.
     MediaStatus setOutputFilename(const std::string& path);
     // Writes the header; samples may follow.
     MediaStatus beginWriting();
     // Encodes PCM of the input format; a block may end inside a sample frame.
     MediaStatus write(const uint8_t* pcm, size_t bytes);
-    // Codes what is left and finishes the file. The writer is closed afterwards
-    // whatever the result.
-    MediaStatus end();
-    // Closes without finishing (a cancelled or failed conversion).
+    // Codes what is left, finishes the file and gives it its name (`existing`:
+    // whether a file already there is replaced). The writer is closed
+    // afterwards whatever the result; on failure nothing is left.
+    MediaStatus end(ExistingKind existing = ExistingKind::replace);
+    // Closes without finishing and leaves no file (a cancelled or failed conversion).
     void abandon();
     bool writing() const;
 

@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/files/output_file.h"
+
 namespace tallory::platform::media {
 
 namespace {
-
-constexpr size_t kCopyBlock = 1 << 20;
 
 // A file descriptor closed on every path.
 class Fd {
@@ -42,20 +42,6 @@ bool readFully(int fd, uint8_t* data, size_t n) {
         if (got <= 0) return false;
         data += got;
         n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool writeFully(int fd, const uint8_t* data, size_t n) {
-    while (n > 0) {
-        ssize_t put = ::write(fd, data, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            if (put == 0) errno = ENOSPC;
-            return false;
-        }
-        data += put;
-        n -= static_cast<size_t>(put);
     }
     return true;
 }
@@ -234,45 +220,13 @@ MediaStatus MetadataEditor::Flush() {
     std::vector<uint8_t> header;
     if (MediaStatus s = renderAsfHeader(header_, rest, &header); !s) return s;
 
-    // The new file is made beside the original so that the rename stays on one
-    // file system; through a symbolic link that is beside the file it names.
-    std::string real = path_;
-    if (char* resolved = ::realpath(path_.c_str(), nullptr)) {
-        real = resolved;
-        std::free(resolved);
-    }
-    std::string dir = real.substr(0, real.find_last_of('/') == std::string::npos ? 0 : real.find_last_of('/') + 1);
-    std::string base = real.substr(dir.size());
-    std::string temp = dir + "." + base + ".XXXXXX";
-    Fd out(::mkstemp(temp.data()));
-    if (out.get() < 0) return fromErrno(errno, "cannot create a temporary file in " + (dir.empty() ? "." : dir));
-    auto fail = [&](MediaStatus s) {
-        ::close(out.release());
-        ::unlink(temp.c_str());
-        return s;
-    };
-    (void)::fchmod(out.get(), st.st_mode & 07777);
-    if (!writeFully(out.get(), header.data(), header.size())) return fail(fromErrno(errno, "cannot write " + temp));
-    if (::lseek(in.get(), static_cast<off_t>(headerSize_), SEEK_SET) < 0) {
-        return fail(fromErrno(errno, "cannot seek in " + path_));
-    }
-    std::unique_ptr<uint8_t[]> block(new uint8_t[kCopyBlock]);
-    while (rest > 0) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(rest, kCopyBlock));
-        if (!readFully(in.get(), block.get(), n)) return fail({kInvalidData, path_ + " became shorter while writing"});
-        if (!writeFully(out.get(), block.get(), n)) return fail(fromErrno(errno, "cannot write " + temp));
-        rest -= n;
-    }
-    if (::fsync(out.get()) != 0) return fail(fromErrno(errno, "cannot write " + temp));
-    if (::close(out.release()) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        return fromErrno(err, "cannot write " + temp);
-    }
-    if (::rename(temp.c_str(), real.c_str()) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        return fromErrno(err, "cannot replace " + path_);
+    // The data object and whatever follows it are copied as they are.
+    platform::ReplacementPlan plan;
+    plan.head = std::move(header);
+    plan.keepOffset = headerSize_;
+    plan.keepLength = rest;
+    if (platform::FileStatus f = platform::replaceFile(path_, plan, in.get()); !f) {
+        return fromErrno(f.error, "cannot write " + path_);
     }
     Close();
     return MediaStatus::ok();

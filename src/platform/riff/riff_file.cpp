@@ -1,5 +1,6 @@
 #include "platform/riff/riff_file.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace tallory::platform::riff {
@@ -33,7 +34,21 @@ RiffFile::~RiffFile() { close(); }
 
 bool RiffFile::open(const std::string& path, OpenMode mode) {
     close();
-    file_ = std::fopen(path.c_str(), mode == OpenMode::read ? "rb" : "w+b");
+    status_ = FileStatus::ok();
+    if (mode == OpenMode::create) {
+        status_ = output_.create(path);
+        if (!status_) return false;
+        file_ = output_.stream();
+        if (file_ == nullptr) {
+            status_ = FileStatus::fromErrno(errno, path);
+            output_.discard();
+            return false;
+        }
+        mode_ = mode;
+        fileSize_ = 0;
+        return true;
+    }
+    file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) return false;
     // Audio moves in large blocks; stdio's default of one page per system call is
     // thousands of calls for a song.
@@ -52,10 +67,30 @@ bool RiffFile::open(const std::string& path, OpenMode mode) {
 
 bool RiffFile::close() {
     if (file_ == nullptr) return true;
+    if (mode_ == OpenMode::create) return static_cast<bool>(finish(ExistingKind::replace));
     bool ok = std::fclose(file_) == 0;
     file_ = nullptr;
     fileSize_ = -1;
     return ok;
+}
+
+FileStatus RiffFile::finish(ExistingKind existing) {
+    if (file_ == nullptr || mode_ != OpenMode::create) return FileStatus::ok();
+    // The stream belongs to the output file, which flushes and closes it.
+    file_ = nullptr;
+    fileSize_ = -1;
+    status_ = output_.commit(existing);
+    return status_;
+}
+
+void RiffFile::abandon() {
+    if (mode_ == OpenMode::create && file_ != nullptr) {
+        file_ = nullptr;
+        fileSize_ = -1;
+        output_.discard();
+        return;
+    }
+    (void)close();
 }
 
 bool RiffFile::descend(ChunkInfo& ck, const ChunkInfo* parent, DescendKind kind) {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/files/output_file.h"
+
 namespace tallory::platform::riff {
 
 // A four-character code as it appears in the file, first character lowest.
@@ -46,10 +48,18 @@ public:
     RiffFile(const RiffFile&) = delete;
     RiffFile& operator=(const RiffFile&) = delete;
 
-    // Opens path for reading, or creates (truncates) it for writing.
+    // Opens path for reading, or starts a new file for writing that appears
+    // under path only when it is closed (see platform/files/output_file.h).
     [[nodiscard]] bool open(const std::string& path, OpenMode mode);
-    // Closes the file; false if buffered data could not be written.
+    // Closes the file; a new file takes its name, replacing what is there.
+    // False if buffered data could not be written or the file not named.
     bool close();
+    // Closes a new file and names it; `existing` says what a taken name means.
+    [[nodiscard]] FileStatus finish(ExistingKind existing);
+    // Closes a new file and removes it: nothing appears under its name.
+    void abandon();
+    // Why the last open, close or finish of a new file failed.
+    const FileStatus& lastStatus() const { return status_; }
     bool isOpen() const { return file_ != nullptr; }
 
     // Reads the header at the current position into ck and leaves the position at
@@ -77,6 +87,8 @@ public:
 
 private:
     std::FILE* file_ = nullptr;
+    OutputFile output_;
+    FileStatus status_;
     OpenMode mode_ = OpenMode::read;
     int64_t fileSize_ = -1;
 };

@@ -45,6 +45,26 @@ private:
 
 StoreResult success() { return StoreResult{true, {}}; }
 
+// SQLite's quick check: "" when the file is sound, else the first problem found.
+std::string checkIntegrity(sqlite3* db) {
+    std::string first;
+    auto collect = [](void* out, int columns, char** values, char**) -> int {
+        auto* text = static_cast<std::string*>(out);
+        if (text->empty() && columns > 0 && values[0] != nullptr) *text = values[0];
+        return 0;
+    };
+    char* message = nullptr;
+    int rc = sqlite3_exec(db, "PRAGMA quick_check(1)", collect, &first, &message);
+    std::string reason;
+    if (rc != SQLITE_OK) {
+        reason = message != nullptr ? message : sqlite3_errstr(rc);
+    } else if (first != "ok") {
+        reason = first.empty() ? "no answer to the integrity check" : first;
+    }
+    sqlite3_free(message);
+    return reason;
+}
+
 }  // namespace
 
 std::string defaultSettingsPath() {
@@ -78,6 +98,14 @@ std::unique_ptr<SettingsDatabase> SettingsDatabase::open(const std::string& path
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db, 1);
+    // A damaged store is found before anything is written into it: a write
+    // would build on damaged pages and lose what could still be recovered.
+    if (std::string damage = checkIntegrity(db); !damage.empty()) {
+        error = "settings store " + path + ": damaged (" + damage +
+                "); it is left as it is: move it away to start with a new one";
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
     // WAL lets readers go on while another process writes; a store that cannot
     // switch (read-only medium) still works in its current mode.
     sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
