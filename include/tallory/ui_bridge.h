@@ -55,7 +55,7 @@ struct TalloryUiHooks {
 
 extern "C" {
 // Installs the hooks (copied); null restores the console behaviour.
-TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* hooks);
+TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* hooks) noexcept;
 }
 
 #endif

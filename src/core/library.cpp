@@ -17,6 +17,7 @@
 #include "platform/module/module_path.h"
 #include "tallory/library.h"
 #include "tallory/settings.h"
+#include "core/export_guard.h"
 
 extern char** environ;
 
@@ -112,7 +113,7 @@ using namespace tallory::core;
 
 extern "C" {
 
-TALLORY_API int AddReferer(const char* url, char* buffer, int capacity) {
+static int addReferer(const char* url, char* buffer, int capacity) {
     if (url == nullptr) return -1;
     std::string result(url);
     if (!referrerCode().empty()) result += "?ref=" + referrerCode();
@@ -124,7 +125,11 @@ TALLORY_API int AddReferer(const char* url, char* buffer, int capacity) {
     return static_cast<int>(result.size());
 }
 
-TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) {
+TALLORY_API int AddReferer(const char* url, char* buffer, int capacity) noexcept {
+    return tallory::core::guardExport("AddReferer", -1, [&] { return addReferer(url, buffer, capacity); });
+}
+
+static bool runOrlandaRecorder(HWND parent, const char* parameters) {
     std::string program = findOnPath(kRecorderProgram);
     if (program.empty()) {
         int answer = ui::messageBox(parent,
@@ -151,6 +156,10 @@ TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) {
     return true;
 }
 
-TALLORY_API const char* TalloryVersion(void) { return TALLORY_PRODUCT_VERSION; }
+TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) noexcept {
+    return tallory::core::guardExport("RunOrlandaRecorder", false, [&] { return runOrlandaRecorder(parent, parameters); });
+}
+
+TALLORY_API const char* TalloryVersion(void) noexcept { return TALLORY_PRODUCT_VERSION; }
 
 }  // extern "C"

@@ -18,6 +18,7 @@
 #include "tallory/batch.h"
 #include "tallory/formats.h"
 #include "tallory/metadata.h"
+#include "core/export_guard.h"
 
 namespace tallory::core {
 
@@ -307,7 +308,7 @@ NamingResult expandOutputName(const char* schemeText, int formatIndex, IConvSour
 
 }  // namespace tallory::core
 
-extern "C" TALLORY_API int SuggestOutputFile(const char* scheme, int formatIndex, IConvSource* source, char* buffer,
+static int suggestOutputFile(const char* scheme, int formatIndex, IConvSource* source, char* buffer,
                                              int capacity) {
     using namespace tallory::core;
     if (buffer == nullptr || capacity <= 0) return 0;
@@ -325,4 +326,9 @@ extern "C" TALLORY_API int SuggestOutputFile(const char* scheme, int formatIndex
     }
     copyTruncated(r.text, buffer, static_cast<size_t>(capacity));
     return r.ok ? 1 : 0;
+}
+
+extern "C" TALLORY_API int SuggestOutputFile(const char* scheme, int formatIndex, IConvSource* source, char* buffer,
+                                             int capacity) noexcept {
+    return tallory::core::guardExport("SuggestOutputFile", 0, [&] { return suggestOutputFile(scheme, formatIndex, source, buffer, capacity); });
 }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/files/file_system.h"
+#include "core/export_guard.h"
 
 namespace tallory::playlist {
 
@@ -130,7 +131,7 @@ bool readWholeFile(const std::string& path, std::string& text) {
 
 using namespace tallory::playlist;
 
-extern "C" TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlist) {
+static HRESULT playlistCreateFromFile(const char* path, IPlaylist** playlist) {
     if (path == nullptr || playlist == nullptr) return E_INVALIDARG;
     std::string name = tallory::platform::fileNameOf(path);
     size_t dot = name.rfind('.');
@@ -150,4 +151,8 @@ extern "C" TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylis
     // A missing file is an empty playlist to be filled and saved.
     created->Load(path);
     return S_OK;
+}
+
+extern "C" TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlist) noexcept {
+    return tallory::core::guardExport("PlaylistCreateFromFile", E_FAIL, [&] { return playlistCreateFromFile(path, playlist); });
 }
