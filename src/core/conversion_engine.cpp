@@ -183,16 +183,15 @@ HRESULT runConversion(const ConversionRequest& r) {
     IConvTarget* target = r.target;
     IConvProgress* progress = r.progress;
 
-    source->SetProgress(progress);
-    target->SetProgress(progress);
-    progress->SetAction("Converting:");
-    char name[TALLORY_MAX_PATH];
-    if (source->GetFileName(name, sizeof name)) progress->SetItem(name, 1);
-
     bool ok = false, sourceOpen = false, targetOpen = false;
     std::unique_ptr<EnvelopeCollector> envelope;
-    // A source or target that throws fails the conversion; the cleanup below still runs.
+    // A source, target or callback that throws fails the conversion; the cleanup below still runs.
     const bool finished = guardExport("AudioConvert", false, [&] {
+        source->SetProgress(progress);
+        target->SetProgress(progress);
+        progress->SetAction("Converting:");
+        char name[TALLORY_MAX_PATH];
+        if (source->GetFileName(name, sizeof name)) progress->SetItem(name, 1);
         do {
             if (isSameFile(source, target)) {
                 progress->MessageEx(kMsgSameFile, "e");
@@ -245,10 +244,12 @@ HRESULT runConversion(const ConversionRequest& r) {
     if (sourceOpen) guardExportVoid("AudioConvert", [&] { source->Close(); }, progress);
     if (targetOpen && !guardExport("AudioConvert", false, [&] { return target->Close(); }, progress)) ok = false;
     double bpm = 0;
-    if (envelope && progress->IsCancelled() == 0) {
-        progress->SetItem("BPM Analysis...", 0);
-        bpm = envelope->estimateBpm();
-        if (bpm > 0) report(progress, "i", "Tempo: %.1f BPM", bpm);
+    if (envelope && ok) {
+        guardExportVoid("AudioConvert", [&] {
+            progress->SetItem("BPM Analysis...", 0);
+            bpm = envelope->estimateBpm();
+            if (bpm > 0) report(progress, "i", "Tempo: %.1f BPM", bpm);
+        }, progress);
     }
     envelope.reset();
     guardExportVoid("AudioConvert", [&] { source->SetProgress(nullptr); }, progress);

@@ -26,10 +26,10 @@ HRESULT SourceBase::QueryInterface(const IID& riid, void** object) {
     return S_OK;
 }
 
-uint32_t SourceBase::AddRef() { return ++refCount_; }
+uint32_t SourceBase::AddRef() { return refCount_.increment(); }
 
 uint32_t SourceBase::Release() {
-    uint32_t left = --refCount_;
+    uint32_t left = refCount_.decrement();
     if (left == 0) delete this;
     return left;
 }
@@ -40,6 +40,13 @@ void SourceBase::error(const char* format, ...) {
     va_list args;
     va_start(args, format);
     vreport(progress_, "e", format, args);
+    va_end(args);
+}
+
+void SourceBase::detail(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vreport(progress_, "i", format, args);
     va_end(args);
 }
 

@@ -31,10 +31,10 @@ HRESULT TargetBase::QueryInterface(const IID& riid, void** object) {
     return S_OK;
 }
 
-uint32_t TargetBase::AddRef() { return ++refCount_; }
+uint32_t TargetBase::AddRef() { return refCount_.increment(); }
 
 uint32_t TargetBase::Release() {
-    uint32_t left = --refCount_;
+    uint32_t left = refCount_.decrement();
     if (left == 0) delete this;
     return left;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tallory/conv.h"
+#include "core/ref_count.h"
 
 namespace tallory::core {
 
@@ -52,7 +53,7 @@ protected:
     IConvSource* source_ = nullptr;
 
 private:
-    uint32_t refCount_ = 0;
+    core::RefCount refCount_;
 };
 
 // Copies text into a caller's buffer of `capacity` bytes, cut to fit; nothing for a null buffer.

@@ -5,6 +5,7 @@
 #include <id3/tag.h>
 
 #include "tallory/metadata.h"
+#include "core/ref_count.h"
 
 namespace tallory::metadata {
 
@@ -28,7 +29,7 @@ public:
     void copyFramesFrom(const ID3_Tag& source);
 
 private:
-    uint32_t references_ = 0;
+    core::RefCount references_;
     ID3_Tag tag_;
 };
 

@@ -17,6 +17,7 @@
 #include "metadata/text_codec.h"
 #include "platform/media/metadata_editor.h"
 #include "tallory/metadata.h"
+#include "tallory/ref.h"
 
 namespace {
 
@@ -84,13 +85,7 @@ void mutagenWrite(const std::string& path, const std::vector<std::string>& lines
     ASSERT_TRUE(ok);
 }
 
-struct Released {
-    void operator()(IUnknown* p) const {
-        if (p != nullptr) p->Release();
-    }
-};
-template <class T>
-using Ref = std::unique_ptr<T, Released>;
+using tallory::Ref;
 
 Ref<IMetadataFile> tagFile(const std::string& path) {
     IMetadataFile* file = nullptr;

@@ -136,26 +136,26 @@ int runBatchConvert(const ConvertArgs& a, const std::vector<std::string>& files)
     if (a.scheme.size() >= TALLORY_MAX_PATH) {
         return fail("the naming scheme is longer than " + std::to_string(TALLORY_MAX_PATH - 1) + " bytes");
     }
-    std::vector<std::unique_ptr<Ref<IConvSource>>> sources;
-    std::vector<std::unique_ptr<Ref<IConvTarget>>> targets;
+    std::vector<Ref<IConvSource>> sources;
+    std::vector<Ref<IConvTarget>> targets;
     std::vector<BatchItem> items;
     bool allMade = true;
     for (const std::string& file : files) {
-        auto source = std::make_unique<Ref<IConvSource>>(createSourceFor(file, error));
-        if (!*source) {
+        Ref<IConvSource> source(createSourceFor(file, error));
+        if (!source) {
             fail(error);
             allMade = false;
             continue;
         }
-        auto target = std::make_unique<Ref<IConvTarget>>(createTargetFor(info, error));
-        if (!*target) return fail(error);
-        if (!applyOptions(target->get(), info, a.options, error)) return fail(error);
+        Ref<IConvTarget> target(createTargetFor(info, error));
+        if (!target) return fail(error);
+        if (!applyOptions(target.get(), info, a.options, error)) return fail(error);
         BatchItem item{};
         std::snprintf(item.scheme, sizeof item.scheme, "%s", a.scheme.c_str());
         item.startMs = a.startMs;
         item.endMs = a.endMs;
-        item.source = source->get();
-        item.target = target->get();
+        item.source = source.get();
+        item.target = target.get();
         items.push_back(item);
         sources.push_back(std::move(source));
         targets.push_back(std::move(target));

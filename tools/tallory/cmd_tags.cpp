@@ -103,29 +103,17 @@ std::string toUtf8(const char16_t* s) {
     return out;
 }
 
-// Releases an interface pointer on every path.
-template <class T>
-struct Held {
-    T* p = nullptr;
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held() {
-        if (p != nullptr) p->Release();
-    }
-};
-
-int openFile(const std::string& path, Held<IMetadataFile>& file) {
+int openFile(const std::string& path, Ref<IMetadataFile>& file) {
     if (::access(path.c_str(), R_OK) != 0) return fail(path + ": no such readable file");
-    const HRESULT hr = MetadataCreateFromFile(path.c_str(), &file.p);
+    const HRESULT hr = MetadataCreateFromFile(path.c_str(), file.out());
     if (hr == E_NOTIMPL) return fail(path + ": tags of this format are not supported in this build");
     if (FAILED(hr)) return fail(path + ": not a file whose tags can be handled (.mp3, .wma, .asf)");
     return kExitOk;
 }
 
-int readTag(const std::string& path, Held<IMetadataFile>& file, Held<IMetadataTag>& tag) {
+int readTag(const std::string& path, Ref<IMetadataFile>& file, Ref<IMetadataTag>& tag) {
     if (const int rc = openFile(path, file); rc != kExitOk) return rc;
-    if (FAILED(file.p->ReadTag(&tag.p))) return fail(path + ": cannot read the tag");
+    if (FAILED(file->ReadTag(tag.out()))) return fail(path + ": cannot read the tag");
     return kExitOk;
 }
 
@@ -135,19 +123,19 @@ int writeTag(const std::string& path, IMetadataFile* file, IMetadataTag* tag) {
 }
 
 int showTags(const std::string& path) {
-    Held<IMetadataFile> file;
-    Held<IMetadataTag> tag;
+    Ref<IMetadataFile> file;
+    Ref<IMetadataTag> tag;
     if (const int rc = readTag(path, file, tag); rc != kExitOk) return rc;
     int shown = 0;
     for (const FrameName& f : kFrameNames) {
-        Held<IMetadataFrame> frame;
-        if (tag.p->GetFrame(f.id, IID_IMetadataFrame, reinterpret_cast<void**>(&frame.p)) != S_OK) continue;
+        Ref<IMetadataFrame> frame;
+        if (tag->GetFrame(f.id, IID_IMetadataFrame, reinterpret_cast<void**>(frame.out())) != S_OK) continue;
         char16_t text[4096] = {};
-        frame.p->GetDisplayText(text, 4095);
-        std::printf("%s  %-40s  %s\n", f.code, frame.p->GetName(), toUtf8(text).c_str());
+        frame->GetDisplayText(text, 4095);
+        std::printf("%s  %-40s  %s\n", f.code, frame->GetName(), toUtf8(text).c_str());
         ++shown;
     }
-    const int others = tag.p->GetFrameCount() - shown;
+    const int others = tag->GetFrameCount() - shown;
     if (others > 0) std::printf("(%d other frame%s without a display, kept unchanged)\n", others, others == 1 ? "" : "s");
     return kExitOk;
 }
@@ -162,25 +150,25 @@ int setTags(const std::string& path, const std::vector<std::string>& assignments
         const size_t eq = a.find('=');
         const int id = eq == std::string::npos ? 0 : frameIdOf(a.substr(0, eq));
         if (id == 0) return fail("'" + a + "': expected ID=TEXT with a four-letter frame identifier such as TIT2");
-        Held<IMetadataFrame> probe;
-        if (MetadataCreateFrame(id, IID_ITextFrame, reinterpret_cast<void**>(&probe.p)) != S_OK) {
+        Ref<IMetadataFrame> probe;
+        if (MetadataCreateFrame(id, IID_ITextFrame, reinterpret_cast<void**>(probe.out())) != S_OK) {
             return fail(std::string(codeOf(id)) + " is not a text frame");
         }
         parsed.push_back({id, fromUtf8(a.substr(eq + 1))});
     }
-    Held<IMetadataFile> file;
-    Held<IMetadataTag> tag;
+    Ref<IMetadataFile> file;
+    Ref<IMetadataTag> tag;
     if (const int rc = readTag(path, file, tag); rc != kExitOk) return rc;
     for (const Assignment& a : parsed) {
-        tag.p->RemoveFrames(a.id);
-        Held<ITextFrame> frame;
-        if (MetadataCreateFrame(a.id, IID_ITextFrame, reinterpret_cast<void**>(&frame.p)) != S_OK) {
+        tag->RemoveFrames(a.id);
+        Ref<ITextFrame> frame;
+        if (MetadataCreateFrame(a.id, IID_ITextFrame, reinterpret_cast<void**>(frame.out())) != S_OK) {
             return fail(std::string("cannot make a ") + codeOf(a.id) + " frame");
         }
-        frame.p->SetText(a.text.c_str());
-        frame.p->AttachTo(tag.p);
+        frame->SetText(a.text.c_str());
+        frame->AttachTo(tag.get());
     }
-    return writeTag(path, file.p, tag.p);
+    return writeTag(path, file.get(), tag.get());
 }
 
 int removeTags(const std::string& path, const std::vector<std::string>& ids, bool all) {
@@ -191,16 +179,16 @@ int removeTags(const std::string& path, const std::vector<std::string>& ids, boo
         if (id == 0) return fail("'" + code + "' is not a frame identifier");
         numbers.push_back(id);
     }
-    Held<IMetadataFile> file;
-    Held<IMetadataTag> tag;
+    Ref<IMetadataFile> file;
+    Ref<IMetadataTag> tag;
     if (all) {
         if (const int rc = openFile(path, file); rc != kExitOk) return rc;
-        if (FAILED(MetadataCreateTag(&tag.p))) return fail("out of memory");
+        if (FAILED(MetadataCreateTag(tag.out()))) return fail("out of memory");
     } else if (const int rc = readTag(path, file, tag); rc != kExitOk) {
         return rc;
     }
-    for (int id : numbers) tag.p->RemoveFrames(id);
-    return writeTag(path, file.p, tag.p);
+    for (int id : numbers) tag->RemoveFrames(id);
+    return writeTag(path, file.get(), tag.get());
 }
 
 struct TagsArgs {
