@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_values.h"
 #include "commands.h"
 #include "console_progress.h"
 #include "object_helpers.h"
@@ -36,14 +37,9 @@ struct ConvertArgs {
 bool applyOptions(IConvTarget* target, const FormatInfo& info, const std::vector<std::string>& options,
                   std::string& error) {
     for (const std::string& option : options) {
-        size_t eq = option.find('=');
-        std::string name = option.substr(0, eq);
-        const char* value = nullptr;
-        std::string valueText;
-        if (eq != std::string::npos) {
-            valueText = option.substr(eq + 1);
-            value = valueText.c_str();
-        }
+        const OptionValue o = splitOption(option);
+        const std::string& name = o.name;
+        const char* value = o.hasValue ? o.value.c_str() : nullptr;
         char why[TALLORY_MAX_PATH] = "";
         if (!target->SetOption(name.c_str(), value, why)) {
             error = why[0] != '\0' ? "option " + name + ": " + why
