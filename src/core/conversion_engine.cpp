@@ -198,8 +198,12 @@ HRESULT runConversion(const ConversionRequest& r) {
                 break;
             }
             if (r.startMs != -1) source->SetStartTime(r.startMs);
-            if (!source->Open()) break;
+            // Marked first: a source whose Open throws is closed like an opened one.
             sourceOpen = true;
+            if (!source->Open()) {
+                sourceOpen = false;
+                break;
+            }
             WAVEFORMATEX format{};
             source->GetFormat(&format);
             target->SetSource(source);
@@ -211,8 +215,11 @@ HRESULT runConversion(const ConversionRequest& r) {
                 if (format.nBlockAlign > 0) length -= length % format.nBlockAlign;
                 limit = length;
             }
-            if (!target->Open()) break;
             targetOpen = true;
+            if (!target->Open()) {
+                targetOpen = false;
+                break;
+            }
             ok = true;
 
             CLSID targetClass{}, sourceClass{};

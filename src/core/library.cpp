@@ -1,25 +1,19 @@
 #include "core/library.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/settings_store.h"
 #include "core/ui_bridge.h"
 #include "platform/module/module_path.h"
+#include "platform/process/process.h"
 #include "tallory/library.h"
 #include "tallory/settings.h"
 #include "core/export_guard.h"
-
-extern char** environ;
 
 namespace tallory::core {
 
@@ -91,21 +85,7 @@ std::string readReferrerCode(const std::string& path) {
 
 const std::string& referrerCode() { return referrerStorage(); }
 
-std::string findOnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) return {};
-    std::string all(path);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(':', start);
-        if (end == std::string::npos) end = all.size();
-        // An empty entry means the current folder.
-        std::string candidate = (end > start ? all.substr(start, end - start) : std::string(".")) + "/" + program;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
+std::string findOnPath(const std::string& program) { return platform::findOnPath(program); }
 
 }  // namespace tallory::core
 
@@ -144,16 +124,8 @@ static bool runOrlandaRecorder(HWND parent, const char* parameters) {
         }
         return false;
     }
-    std::vector<std::string> args = splitParameters(parameters);
-    std::vector<char*> argv;
-    argv.push_back(program.data());
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
-    // The recorder runs on its own; a detached waiter reaps it when it ends.
-    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
-    return true;
+    std::string error;
+    return platform::spawnDetached(program, splitParameters(parameters), error);
 }
 
 TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) noexcept {

@@ -76,7 +76,8 @@ TEST(MpegFrameCounter, FilesOfTheLameCommandAgreeWithFfprobe) {
     } cases[] = {
         {"-b 128", mp3::InfoHeaderKind::info, 1152},
         {"-V 2", mp3::InfoHeaderKind::xing, 1152},
-        {"-b 32 --resample 16 -m m", mp3::InfoHeaderKind::info, 576},
+        // 64 kbps: a 32 kbps frame at 16 kHz is too small for the info frame, and LAME leaves it out.
+        {"-b 64 --resample 16 -m m", mp3::InfoHeaderKind::info, 576},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
