@@ -23,7 +23,12 @@ public:
     void MessageEx(const char* text, const char* kinds) override {
         std::string line = text;
         while (!line.empty() && line.back() == '\n') line.pop_back();
-        if (kinds != nullptr && std::strchr(kinds, 'e') == nullptr) notes.push_back(line);
+        if (kinds != nullptr && std::strchr(kinds, 'e') == nullptr) {
+            // A detail goes under the error it explains, on a line of its own.
+            notes.push_back(line);
+            if (!errors.empty()) errors += "\n  " + line;
+            return;
+        }
         if (!errors.empty()) errors += "; ";
         errors += line;
     }
