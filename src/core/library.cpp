@@ -125,7 +125,7 @@ static bool runOrlandaRecorder(HWND parent, const char* parameters) {
         return false;
     }
     std::string error;
-    return platform::spawnDetached(program, splitParameters(parameters), error);
+    return tallory::platform::spawnDetached(program, splitParameters(parameters), error);
 }
 
 TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) noexcept {
