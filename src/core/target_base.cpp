@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/export_guard.h"
 #include "core/report.h"
 #include "platform/files/file_system.h"
 #include "tallory/formats.h"
@@ -52,8 +53,11 @@ int TargetBase::GetFormatIndex() { return formatIndex_; }
 
 bool TargetBase::SetPath(const char* path) {
     if (path == nullptr) return false;
-    path_ = path;
-    return true;
+    // The one slot that allocates: an interface slot lets no exception out.
+    return guardExport("SetPath", false, [&] {
+        path_ = path;
+        return true;
+    }, progress_);
 }
 
 bool TargetBase::GetPath(char* buffer, int capacity) {
