@@ -14,6 +14,7 @@
 
 #include "core/batch_sounds.h"
 #include "core/console_batch_progress.h"
+#include "core/export_guard.h"
 #include "core/naming_scheme.h"
 #include "core/settings_store.h"
 #include "core/ui_bridge.h"
@@ -24,7 +25,6 @@
 #include "tallory/formats.h"
 #include "tallory/library.h"
 #include "tallory/playlist.h"
-#include "core/export_guard.h"
 
 namespace tallory::core {
 

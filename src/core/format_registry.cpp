@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "core/export_guard.h"
 #include "core/string_table.h"
 #include "tallory/guids.h"
-#include "core/export_guard.h"
 
 namespace tallory::core {
 

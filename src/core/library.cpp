@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "core/ui_bridge.h"
 #include "platform/module/module_path.h"
 #include "platform/process/process.h"
 #include "tallory/library.h"
 #include "tallory/settings.h"
-#include "core/export_guard.h"
 
 namespace tallory::core {
 

@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <string>
 
+#include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "platform/desktop/open_document.h"
 #include "platform/files/file_system.h"
 #include "platform/files/temp_file.h"
 #include "tallory/batch.h"
-#include "core/export_guard.h"
 
 namespace tallory::core {
 

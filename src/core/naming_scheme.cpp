@@ -11,14 +11,14 @@
 #include <cstring>
 #include <vector>
 
+#include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "core/target_base.h"
-#include "platform/files/file_system.h"
 #include "metadata/text_codec.h"
+#include "platform/files/file_system.h"
 #include "tallory/batch.h"
 #include "tallory/formats.h"
 #include "tallory/metadata.h"
-#include "core/export_guard.h"
 
 namespace tallory::core {
 

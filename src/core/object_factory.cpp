@@ -3,21 +3,21 @@
 #include <new>
 #include <string>
 
+#include "core/export_guard.h"
 #include "core/target_base.h"
 #include "core/ui_bridge.h"
 #include "core/wma_source_info.h"
 #include "formats/aiff/aiff_source.h"
-#include "formats/mp3/mp3_target.h"
 #include "formats/aiff/aiff_target.h"
-#include "formats/wav/wav_source.h"
-#include "formats/wav/wav_target.h"
+#include "formats/mp3/mp3_target.h"
 #include "formats/ogg/ogg_source.h"
 #include "formats/ogg/ogg_target.h"
+#include "formats/wav/wav_source.h"
+#include "formats/wav/wav_target.h"
 #include "formats/wm/wm_reader_source.h"
 #include "formats/wm/wma_target.h"
 #include "tallory/formats.h"
 #include "tallory/guids.h"
-#include "core/export_guard.h"
 
 namespace tallory::core {
 

@@ -5,9 +5,9 @@
 #include <new>
 #include <shared_mutex>
 
+#include "core/export_guard.h"
 #include "platform/settings/settings_database.h"
 #include "tallory/settings.h"
-#include "core/export_guard.h"
 
 using tallory::platform::SettingsDatabase;
 using tallory::platform::StoredValue;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "tallory/metadata.h"
 #include "core/export_guard.h"
+#include "tallory/metadata.h"
 
 namespace tallory::metadata {
 

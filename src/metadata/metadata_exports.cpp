@@ -4,13 +4,13 @@
 #include <string>
 #include <string_view>
 
+#include "core/export_guard.h"
 #include "metadata/frame_kinds.h"
 #include "metadata/metadata_frame.h"
 #include "metadata/metadata_tag.h"
 #include "metadata/mp3_metadata_file.h"
 #include "metadata/wma_metadata_file.h"
 #include "tallory/metadata.h"
-#include "core/export_guard.h"
 
 namespace tallory::metadata {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/files/file_system.h"
 #include "core/export_guard.h"
+#include "platform/files/file_system.h"
 
 namespace tallory::playlist {
 

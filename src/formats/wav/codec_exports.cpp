@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/export_guard.h"
 #include "platform/acm/acm.h"
 #include "tallory/codecs.h"
-#include "core/export_guard.h"
 
 namespace acm = tallory::platform::acm;
 
