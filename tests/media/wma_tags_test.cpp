@@ -248,7 +248,7 @@ TEST(WmaTags, EveryMappedFrameRoundTripsAndOutsideReadersSeeIt) {
 
     // Read back: every frame identical to the one written, TLEN from the file's duration.
     Ref<IMetadataTag> back = readTag(wma);
-    ASSERT_NE(back, nullptr);
+    ASSERT_NE(back.get(), nullptr);
     tallory::metadata::id3::forEachFrame(library, [&](ID3_Frame& frame) {
         const int id = frame.GetID();
         if (id == METADATA_FRAME_TLEN || id == METADATA_FRAME_COMM) return true;
@@ -296,7 +296,7 @@ TEST(WmaTags, AttributesMutagenWroteReadAsMapped) {
                           "WM/UniqueFileIdentifier\tstring\t0\t0\tAMGa_id=R 1234",
                       });
     Ref<IMetadataTag> tag = readTag(wma);
-    ASSERT_NE(tag, nullptr);
+    ASSERT_NE(tag.get(), nullptr);
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TPE1), "Artist");
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TALB), "Album");
     for (int id : {METADATA_FRAME_TPE1, METADATA_FRAME_TALB}) {
@@ -370,7 +370,7 @@ TEST(WmaTags, WholeId3AttributeReplacesWhatCameBeforeIt) {
         ASSERT_TRUE(e.Flush());
     }
     Ref<IMetadataTag> tag = readTag(wma);
-    ASSERT_NE(tag, nullptr);
+    ASSERT_NE(tag.get(), nullptr);
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TIT2), "Inner title");
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TCOM), "(none)");
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TPE2), "Inner");
@@ -390,7 +390,7 @@ TEST(WmaTags, WholeId3AttributeReplacesWhatCameBeforeIt) {
         ASSERT_TRUE(e.Flush());
     }
     tag = readTag(wma);
-    ASSERT_NE(tag, nullptr);
+    ASSERT_NE(tag.get(), nullptr);
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TIT2), "(none)");
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TIT3), "(none)");
     EXPECT_EQ(countOf(tag.get(), METADATA_FRAME_APIC), 0);
@@ -407,7 +407,7 @@ TEST(WmaTags, ComputedAttributesAreReadNeverWritten) {
         ASSERT_TRUE(e.Flush());
     }
     Ref<IMetadataTag> tag = readTag(wma);
-    ASSERT_NE(tag, nullptr);
+    ASSERT_NE(tag.get(), nullptr);
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TRCK), "1");
     MetadataEditor e;
     ASSERT_TRUE(e.Open(wma));
