@@ -9,12 +9,12 @@
 
 #include "formats/ogg/ogg_source.h"
 
-// libvorbisfile 1.3.7 loses 8 bytes inside ov_open_callbacks when a stream's
-// headers fail after its first page: the serial-number list that its header
-// fetch allocates is not freed on that error path, and the library frees the
-// rest itself (ov_clear must not be called after a failed open). Nothing in our
-// call sequence reaches that list, so this one library is excused; the Ogg
-// source tests, without this suppression, still catch a missing ov_clear of ours.
+// libvorbisfile 1.3.7 loses 8 bytes allocated inside ov_open_callbacks on some
+// failed opens (its header fetch keeps a list of stream serial numbers that its
+// error path does not free). After a failed open the library has cleaned up
+// itself and ov_clear must not be called, so no call of ours can free it: this
+// one library is excused here. The Ogg source tests run without the suppression
+// and still catch a missing ov_clear of ours after a successful open.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libvorbisfile.so\n"; }
 
 namespace {
