@@ -9,6 +9,14 @@
 
 #include "formats/ogg/ogg_source.h"
 
+// libvorbisfile 1.3.7 loses 8 bytes allocated inside ov_open_callbacks on some
+// failed opens (its header fetch keeps a list of stream serial numbers that its
+// error path does not free). After a failed open the library has cleaned up
+// itself and ov_clear must not be called, so no call of ours can free it: this
+// one library is excused here. The Ogg source tests run without the suppression
+// and still catch a missing ov_clear of ours after a successful open.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libvorbisfile.so\n"; }
+
 namespace {
 
 // Decoding stops after this much PCM: a small file may legitimately describe

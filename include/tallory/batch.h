@@ -47,26 +47,26 @@ extern "C" {
 // buffer; 0 with the reason in buffer instead. A path that does not fit in
 // `capacity` bytes fails.
 TALLORY_API int SuggestOutputFile(const char* scheme, int formatIndex, IConvSource* source, char* buffer,
-                                  int capacity);
+                                  int capacity) noexcept;
 
 // Converts every item in the batch progress window (the console's standard
 // error without a UI module), names outputs by their schemes, collects CD
 // tracks into album playlists and, with deleteSources, moves converted source
 // files to the Trash. *window (may be null) holds the window during the call.
 // Returns 0; the outcome is shown to the user.
-TALLORY_API int BatchConvert(const BatchItem* items, HWND* window, int normalize, int deleteSources);
+TALLORY_API int BatchConvert(const BatchItem* items, HWND* window, int normalize, int deleteSources) noexcept;
 
 // BatchConvert with options (null: the defaults) and the outcome in *result
 // (may be null). Several jobs run items at once, each through AudioConvert,
 // while the log stays per item and in item order. S_OK when every item
 // converted, S_FALSE when some failed, E_ABORT when cancelled.
 TALLORY_API HRESULT BatchConvertEx(const BatchItem* items, HWND* window, int normalize, int deleteSources,
-                                   const BatchOptions* options, BatchResult* result);
+                                   const BatchOptions* options, BatchResult* result) noexcept;
 
 // With "AddToMediaLibrary" set in "Settings", writes a script that adds the
 // file to the media library and opens it with the desktop's default handler.
 // S_FALSE when the feature is off, E_FAIL when the script cannot be made, S_OK otherwise.
-TALLORY_API HRESULT AddToMediaLibrary(HWND owner, const char* path);
+TALLORY_API HRESULT AddToMediaLibrary(HWND owner, const char* path) noexcept;
 
 }  // extern "C"
 

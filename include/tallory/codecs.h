@@ -22,15 +22,15 @@ static_assert(offsetof(TalloryCodecInfo, name) == 12, "TalloryCodecInfo layout")
 
 extern "C" {
 
-TALLORY_API uint32_t TalloryGetCodecCount(void);
+TALLORY_API uint32_t TalloryGetCodecCount(void) noexcept;
 // Codec `index`, in format tag order; E_INVALIDARG past the end or for a null info.
-TALLORY_API HRESULT TalloryGetCodecAt(uint32_t index, TalloryCodecInfo* info);
+TALLORY_API HRESULT TalloryGetCodecAt(uint32_t index, TalloryCodecInfo* info) noexcept;
 // Format `index` of the codec with that tag: its whole record (18 + cbSize
 // bytes, the value "WaveFormatEx" stores) and its detail text, cut to capacity.
 // *recordSize holds the buffer's size and receives the record's; a null record
 // only asks for the size. E_INVALIDARG past the end, E_FAIL for a small buffer.
 TALLORY_API HRESULT TalloryGetCodecFormat(uint16_t formatTag, uint32_t index, void* record, uint32_t* recordSize,
-                                          char* text, int capacity);
+                                          char* text, int capacity) noexcept;
 
 }  // extern "C"
 

@@ -31,10 +31,10 @@ extern "C" {
 // temporary file; startMs/endMs limit the range (-1: not set). S_OK on success,
 // E_INVALIDARG if an object is null, E_FAIL otherwise (reasons go to progress).
 TALLORY_API HRESULT AudioConvert(IConvSource* source, IConvTarget* target, IConvProgress* progress, int reserved,
-                                 int normalize, int startMs, int endMs);
+                                 int normalize, int startMs, int endMs) noexcept;
 
 // A new normalizer in *normalizer; E_INVALIDARG for a null pointer.
-TALLORY_API HRESULT CreateNormalizer(INormalizer** normalizer);
+TALLORY_API HRESULT CreateNormalizer(INormalizer** normalizer) noexcept;
 
 }  // extern "C"
 

@@ -13,13 +13,13 @@ extern "C" {
 // beside the library at load (url alone when there was none). Writes at most
 // capacity bytes including the terminator and returns the full length, as
 // snprintf does; -1 for a null url.
-TALLORY_API int AddReferer(const char* url, char* buffer, int capacity);
+TALLORY_API int AddReferer(const char* url, char* buffer, int capacity) noexcept;
 // Starts the separate CD recorder application ("orlandarecorder" on PATH) with
 // the given parameters. When it is missing, asks whether to install it and
 // explains that its setup program cannot run here. True if it was started.
-TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters);
+TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) noexcept;
 // The library's version text, e.g. "v4.5".
-TALLORY_API const char* TalloryVersion(void);
+TALLORY_API const char* TalloryVersion(void) noexcept;
 
 // The log of diagnostics outside conversions (FFmpeg's own lines, reasons for
 // refused tag writes). A line is shown when its level is at most the chosen

@@ -232,25 +232,25 @@ struct TalloryTagFrameDialogContext {
 extern "C" {
 
 // Writes the 11 bytes ".mp3\0.wma\0\0": the extensions whose tags are handled.
-TALLORY_API void MetadataGetFormats(char* buffer);
+TALLORY_API void MetadataGetFormats(char* buffer) noexcept;
 // A tag file for `path` by its extension (case-insensitive): ".mp3", ".wma" or
 // ".asf". S_OK with one reference; E_INVALIDARG for any other extension (then
 // *file is untouched).
-TALLORY_API HRESULT MetadataCreateFromFile(const char* path, IMetadataFile** file);
+TALLORY_API HRESULT MetadataCreateFromFile(const char* path, IMetadataFile** file) noexcept;
 // A new empty tag with one reference; E_INVALIDARG for a null address.
-TALLORY_API HRESULT MetadataCreateTag(IMetadataTag** tag);
+TALLORY_API HRESULT MetadataCreateTag(IMetadataTag** tag) noexcept;
 // A new frame of that identifier with its kind's defaults, owned by the returned
 // object until AttachTo. *frame is set to null first. E_INVALIDARG for a null
 // address or an identifier without a kind; E_NOINTERFACE if the kind lacks `iid`.
-TALLORY_API HRESULT MetadataCreateFrame(int frameId, const IID& iid, void** frame);
+TALLORY_API HRESULT MetadataCreateFrame(int frameId, const IID& iid, void** frame) noexcept;
 
 // The number of genres: 80.
-TALLORY_API int GenreGetCount(void);
+TALLORY_API int GenreGetCount(void) noexcept;
 // The stored name of genre `number`, blank-padded to 15 characters (constant
 // data), or null when number is not below GenreGetCount().
-TALLORY_API const char* GenreGet(uint32_t number);
+TALLORY_API const char* GenreGet(uint32_t number) noexcept;
 // The number (0 to 79) of the genre whose trimmed name equals `name` exactly, or -1.
-TALLORY_API int GenreToNum(const char* name);
+TALLORY_API int GenreToNum(const char* name) noexcept;
 
 }  // extern "C"
 

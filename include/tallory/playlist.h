@@ -36,7 +36,7 @@ extern "C" {
 // A playlist of the class named by the path's extension (".m3u", ".pls" or
 // ".wax", matched with case) loaded from the file if it exists. E_INVALIDARG
 // for a null argument, E_FAIL for any other extension.
-TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlist);
+TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlist) noexcept;
 
 // A playlist read from a file that must exist: E_FAIL and no object when the
 // file is missing, unreadable or not well-formed (the reason is reported).

@@ -21,29 +21,29 @@ typedef struct TallorySectionKey* HKEY;
 
 // C++ linkage on purpose: the mangled names keep these apart from the C
 // functions of the same names in other libraries.
-TALLORY_API bool GetProfileIntA(const char* section, const char* name, int* value);
+TALLORY_API bool GetProfileIntA(const char* section, const char* name, int* value) noexcept;
 // buffer must hold TALLORY_MAX_PATH bytes; a longer value fails.
-TALLORY_API bool GetProfileStringA(const char* section, const char* name, char* buffer);
+TALLORY_API bool GetProfileStringA(const char* section, const char* name, char* buffer) noexcept;
 
 extern "C" {
 
 // Opens the section, creating it if missing; null on failure.
-TALLORY_API HKEY GetSectionKey(const char* section);
-TALLORY_API void CloseSectionKey(HKEY key);
+TALLORY_API HKEY GetSectionKey(const char* section) noexcept;
+TALLORY_API void CloseSectionKey(HKEY key) noexcept;
 // Reads the value's bytes. *size holds the buffer size and receives the value's
 // size; a null data pointer only asks for the size. False if the buffer is too small.
-TALLORY_API bool GetProfileBinary(const char* section, const char* name, void* data, uint32_t* size);
-TALLORY_API bool PutProfileInt(const char* section, const char* name, int value);
+TALLORY_API bool GetProfileBinary(const char* section, const char* name, void* data, uint32_t* size) noexcept;
+TALLORY_API bool PutProfileInt(const char* section, const char* name, int value) noexcept;
 // A null text deletes the value; a null name deletes the whole section.
-TALLORY_API bool PutProfileString(const char* section, const char* name, const char* text);
-TALLORY_API bool PutProfileBinary(const char* section, const char* name, const void* data, uint32_t size);
+TALLORY_API bool PutProfileString(const char* section, const char* name, const char* text) noexcept;
+TALLORY_API bool PutProfileBinary(const char* section, const char* name, const void* data, uint32_t size) noexcept;
 
 // Beyond the Windows interface: the kind of a stored value (REG_DWORD, REG_SZ,
 // REG_BINARY), or -1 if it is missing or the store cannot be read.
-TALLORY_API int GetProfileValueType(const char* section, const char* name);
+TALLORY_API int GetProfileValueType(const char* section, const char* name) noexcept;
 // Why the last failed settings call of this thread failed (store path and
 // reason); empty when it succeeded. Returns the full length, like snprintf.
-TALLORY_API int GetProfileLastError(char* buffer, int capacity);
+TALLORY_API int GetProfileLastError(char* buffer, int capacity) noexcept;
 
 }  // extern "C"
 

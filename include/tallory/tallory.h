@@ -16,5 +16,6 @@
 #include "tallory/codecs.h"
 #include "tallory/playback.h"
 #include "tallory/loudness.h"
+#include "tallory/ref.h"
 
 #endif

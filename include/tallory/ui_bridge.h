@@ -120,7 +120,7 @@ struct TalloryUiHooks {
 
 extern "C" {
 // Installs the hooks (copied); null restores the console behaviour.
-TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* hooks);
+TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* hooks) noexcept;
 // The language table the tag editors list: entry `index` as its three-letter
 // code (upper case) and full name, cut to capacity. False past the end.
 TALLORY_API int TalloryGetLanguageCount(void);

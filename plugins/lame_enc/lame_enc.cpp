@@ -87,7 +87,7 @@ bool configure(Stream& s, const BE_CONFIG& c) {
 
 }  // namespace
 
-EXPORT BE_ERR beInitStream(BE_CONFIG* config, uint32_t* samples, uint32_t* bufferSize, HBE_STREAM* stream) {
+EXPORT BE_ERR beInitStream(BE_CONFIG* config, uint32_t* samples, uint32_t* bufferSize, HBE_STREAM* stream) noexcept {
     if (config == nullptr || samples == nullptr || bufferSize == nullptr || stream == nullptr) {
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
@@ -106,7 +106,7 @@ EXPORT BE_ERR beInitStream(BE_CONFIG* config, uint32_t* samples, uint32_t* buffe
 }
 
 EXPORT BE_ERR beEncodeChunk(HBE_STREAM handle, uint32_t samples, const int16_t* pcm, uint8_t* output,
-                            uint32_t* outputBytes) {
+                            uint32_t* outputBytes) noexcept {
     Stream* s = streamOf(handle);
     if (s == nullptr || outputBytes == nullptr || output == nullptr) return BE_ERR_INVALID_HANDLE;
     if (samples > 0 && pcm == nullptr) return BE_ERR_INVALID_FORMAT_PARAMETERS;
@@ -124,7 +124,7 @@ EXPORT BE_ERR beEncodeChunk(HBE_STREAM handle, uint32_t samples, const int16_t* 
     return BE_ERR_SUCCESSFUL;
 }
 
-EXPORT BE_ERR beDeinitStream(HBE_STREAM handle, uint8_t* output, uint32_t* outputBytes) {
+EXPORT BE_ERR beDeinitStream(HBE_STREAM handle, uint8_t* output, uint32_t* outputBytes) noexcept {
     Stream* s = streamOf(handle);
     if (s == nullptr || output == nullptr || outputBytes == nullptr) return BE_ERR_INVALID_HANDLE;
     int n = lame_encode_flush(s->flags, output, 7200);
@@ -136,14 +136,14 @@ EXPORT BE_ERR beDeinitStream(HBE_STREAM handle, uint8_t* output, uint32_t* outpu
     return BE_ERR_SUCCESSFUL;
 }
 
-EXPORT BE_ERR beCloseStream(HBE_STREAM handle) {
+EXPORT BE_ERR beCloseStream(HBE_STREAM handle) noexcept {
     Stream* s = streamOf(handle);
     if (s == nullptr) return BE_ERR_INVALID_HANDLE;
     lastClosed.reset(s);
     return BE_ERR_SUCCESSFUL;
 }
 
-EXPORT void beVersion(BE_VERSION* version) {
+EXPORT void beVersion(BE_VERSION* version) noexcept {
     if (version == nullptr) return;
     std::memset(version, 0, sizeof *version);
     lame_version_t v{};
@@ -165,7 +165,7 @@ EXPORT void beVersion(BE_VERSION* version) {
     std::snprintf(version->zHomepage, sizeof version->zHomepage, "%s", get_lame_url());
 }
 
-EXPORT BE_ERR beWriteVBRHeader(const char* path) {
+EXPORT BE_ERR beWriteVBRHeader(const char* path) noexcept {
     std::unique_ptr<Stream> s = std::move(lastClosed);
     if (!s || path == nullptr) return BE_ERR_INVALID_HANDLE;
     if (!s->writeInfoFrame) return BE_ERR_SUCCESSFUL;

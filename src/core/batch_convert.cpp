@@ -15,6 +15,7 @@
 
 #include "core/batch_sounds.h"
 #include "core/console_batch_progress.h"
+#include "core/export_guard.h"
 #include "core/naming_scheme.h"
 #include "core/settings_store.h"
 #include "core/ui_bridge.h"
@@ -505,7 +506,7 @@ using namespace tallory::core;
 
 extern "C" {
 
-TALLORY_API HRESULT BatchConvertEx(const BatchItem* items, HWND* window, int normalize, int deleteSources,
+static HRESULT batchConvertEx(const BatchItem* items, HWND* window, int normalize, int deleteSources,
                                    const BatchOptions* options, BatchResult* result) {
     BatchOptions o{sizeof(BatchOptions), 1, BATCH_OVERWRITE_ASK, 0};
     if (options != nullptr) {
@@ -542,9 +543,18 @@ TALLORY_API HRESULT BatchConvertEx(const BatchItem* items, HWND* window, int nor
     return r.failed > 0 ? S_FALSE : S_OK;
 }
 
-TALLORY_API int BatchConvert(const BatchItem* items, HWND* window, int normalize, int deleteSources) {
+TALLORY_API HRESULT BatchConvertEx(const BatchItem* items, HWND* window, int normalize, int deleteSources,
+                                   const BatchOptions* options, BatchResult* result) noexcept {
+    return tallory::core::guardExport("BatchConvertEx", E_FAIL, [&] { return batchConvertEx(items, window, normalize, deleteSources, options, result); });
+}
+
+static int batchConvert(const BatchItem* items, HWND* window, int normalize, int deleteSources) {
     BatchConvertEx(items, window, normalize, deleteSources, nullptr, nullptr);
     return 0;
+}
+
+TALLORY_API int BatchConvert(const BatchItem* items, HWND* window, int normalize, int deleteSources) noexcept {
+    return tallory::core::guardExport("BatchConvert", 0, [&] { return batchConvert(items, window, normalize, deleteSources); });
 }
 
 }  // extern "C"

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/export_guard.h"
 #include "core/report.h"
 #include "core/settings_store.h"
 #include "core/target_base.h"
@@ -209,93 +210,115 @@ HRESULT runConversion(const ConversionRequest& r) {
     IConvTarget* target = r.target;
     IConvProgress* progress = r.progress;
 
-    source->SetProgress(progress);
-    target->SetProgress(progress);
-    progress->SetAction("Converting:");
-    char name[TALLORY_MAX_PATH];
-    if (source->GetFileName(name, sizeof name)) progress->SetItem(name, 1);
-
     bool ok = false, sourceOpen = false, targetOpen = false;
     std::unique_ptr<EnvelopeCollector> envelope;
     std::shared_ptr<loudness::LoudnessMeter> meter;
-    do {
-        if (isSameFile(source, target)) {
-            progress->MessageEx(kMsgSameFile, "e");
-            break;
-        }
-        if (r.startMs != -1) source->SetStartTime(r.startMs);
-        if (!source->Open()) break;
-        sourceOpen = true;
-        WAVEFORMATEX format{};
-        source->GetFormat(&format);
-        target->SetSource(source);
-        target->SetFormat(&format);
-        uint32_t length = 0;
-        source->GetLength(&length, r.startMs, r.endMs);
-        uint32_t limit = kNoLimit;
-        if (r.startMs != -1 || r.endMs != -1) {
-            if (format.nBlockAlign > 0) length -= length % format.nBlockAlign;
-            limit = length;
-        }
-        if (!target->Open()) break;
-        targetOpen = true;
-        ok = true;
+    // A source, target or callback that throws fails the conversion; the cleanup below still runs.
+    const bool finished = guardExport("AudioConvert", false, [&] {
+        source->SetProgress(progress);
+        target->SetProgress(progress);
+        progress->SetAction("Converting:");
+        char name[TALLORY_MAX_PATH];
+        if (source->GetFileName(name, sizeof name)) progress->SetItem(name, 1);
+        do {
+            if (isSameFile(source, target)) {
+                progress->MessageEx(kMsgSameFile, "e");
+                break;
+            }
+            if (r.startMs != -1) source->SetStartTime(r.startMs);
+            // Marked first: a source whose Open throws is closed like an opened one.
+            sourceOpen = true;
+            if (!source->Open()) {
+                sourceOpen = false;
+                break;
+            }
+            WAVEFORMATEX format{};
+            source->GetFormat(&format);
+            target->SetSource(source);
+            target->SetFormat(&format);
+            uint32_t length = 0;
+            source->GetLength(&length, r.startMs, r.endMs);
+            uint32_t limit = kNoLimit;
+            if (r.startMs != -1 || r.endMs != -1) {
+                if (format.nBlockAlign > 0) length -= length % format.nBlockAlign;
+                limit = length;
+            }
+            targetOpen = true;
+            if (!target->Open()) {
+                targetOpen = false;
+                break;
+            }
+            ok = true;
 
-        CLSID targetClass{}, sourceClass{};
-        target->GetClassId(&targetClass);
-        source->GetClassId(&sourceClass);
-        progress->SetPos(0);
-        progress->SetRange(length);
+            CLSID targetClass{}, sourceClass{};
+            target->GetClassId(&targetClass);
+            source->GetClassId(&sourceClass);
+            progress->SetPos(0);
+            progress->SetRange(length);
 
-        int highPriority = settings::readInt("Settings", "HighPriority", 1);
-        std::unique_ptr<platform::PriorityBoost> boost;
-        if (highPriority > 1 || highPriority < 0 || (highPriority == 1 && sourceClass == CLSID_CDTrackSource)) {
-            boost = std::make_unique<platform::PriorityBoost>();
-        }
-        if (settings::readInt("Settings", "BPMAnalysis", 0) != 0) envelope = EnvelopeCollector::create(length);
+            int highPriority = settings::readInt("Settings", "HighPriority", 1);
+            std::unique_ptr<platform::PriorityBoost> boost;
+            if (highPriority > 1 || highPriority < 0 || (highPriority == 1 && sourceClass == CLSID_CDTrackSource)) {
+                boost = std::make_unique<platform::PriorityBoost>();
+            }
+            if (settings::readInt("Settings", "BPMAnalysis", 0) != 0) envelope = EnvelopeCollector::create(length);
 
-        if (loudness::enabled()) meter = loudness::LoudnessMeter::create(format);
-        SinkState state{progress, envelope.get(), limit, sourceClass};
-        state.meter = meter.get();
-        if (!r.normalize) {
-            DirectSink sink(state, target, targetClass);
-            if (!source->Run(&sink) && !state.limitReached) ok = false;
-        } else if (!runNormalizedPasses(r, state, format, length, targetClass)) {
-            ok = false;
-        }
-        if (ok && length > 0 && state.written == 0 && !state.limitReached && progress->IsCancelled() == 0) {
-            progress->MessageEx(kMsgNothingDecoded, "e");
-            ok = false;
-        }
-    } while (false);
+            if (loudness::enabled()) meter = loudness::LoudnessMeter::create(format);
+            SinkState state{progress, envelope.get(), limit, sourceClass};
+            state.meter = meter.get();
+            if (!r.normalize) {
+                DirectSink sink(state, target, targetClass);
+                if (!source->Run(&sink) && !state.limitReached) ok = false;
+            } else if (!runNormalizedPasses(r, state, format, length, targetClass)) {
+                ok = false;
+            }
+            if (ok && length > 0 && state.written == 0 && !state.limitReached && progress->IsCancelled() == 0) {
+                progress->MessageEx(kMsgNothingDecoded, "e");
+                ok = false;
+            }
+        } while (false);
+        return true;
+    }, progress);
+    if (!finished) ok = false;
 
-    if (progress->IsCancelled() != 0) ok = false;
-    if (sourceOpen) source->Close();
+    if (!guardExport("AudioConvert", false, [&] { return progress->IsCancelled() == 0; }, progress)) ok = false;
+    if (sourceOpen) guardExportVoid("AudioConvert", [&] { source->Close(); }, progress);
     // Whole or absent: a failed or cancelled conversion leaves no output under its name.
     if (!ok && targetOpen) {
         if (auto* own = dynamic_cast<TargetBase*>(target)) own->abandonOutput();
     }
-    if (targetOpen && !target->Close()) ok = false;
+    if (targetOpen && !guardExport("AudioConvert", false, [&] { return target->Close(); }, progress)) ok = false;
     double bpm = 0;
-    if (envelope && progress->IsCancelled() == 0) {
-        progress->SetItem("BPM Analysis...", 0);
-        bpm = envelope->estimateBpm();
-        if (bpm > 0) report(progress, "i", "Tempo: %.1f BPM", bpm);
+    if (envelope && ok) {
+        guardExportVoid("AudioConvert", [&] {
+            progress->SetItem("BPM Analysis...", 0);
+            bpm = envelope->estimateBpm();
+            if (bpm > 0) report(progress, "i", "Tempo: %.1f BPM", bpm);
+        }, progress);
     }
     envelope.reset();
     TalloryLoudness measured{};
     const bool haveLoudness = ok && meter != nullptr;
-    if (haveLoudness) measured = reportLoudness(*meter, target, progress);
-    source->SetProgress(nullptr);
-    target->SetProgress(nullptr);
-    target->SetSource(nullptr);
-
-    if (ok) writeConversionTag(source, target, bpm, haveLoudness ? &measured : nullptr);
     if (haveLoudness) {
-        std::vector<char> output(kPathCapacity, '\0');
-        if (!target->GetPath(output.data(), kPathCapacity)) output[0] = '\0';
-        loudness::notifyMeasured(output.data(), measured);
-        loudness::recordTrack(target, std::move(meter));
+        guardExportVoid("AudioConvert", [&] { measured = reportLoudness(*meter, target, progress); }, progress);
+    }
+    guardExportVoid("AudioConvert", [&] { source->SetProgress(nullptr); }, progress);
+    guardExportVoid("AudioConvert", [&] { target->SetProgress(nullptr); }, progress);
+    guardExportVoid("AudioConvert", [&] { target->SetSource(nullptr); }, progress);
+
+    if (ok && !guardExport("AudioConvert", false, [&] {
+            writeConversionTag(source, target, bpm, haveLoudness ? &measured : nullptr);
+            return true;
+        }, progress)) {
+        ok = false;
+    }
+    if (haveLoudness) {
+        guardExportVoid("AudioConvert", [&] {
+            std::vector<char> output(kPathCapacity, '\0');
+            if (!target->GetPath(output.data(), kPathCapacity)) output[0] = '\0';
+            loudness::notifyMeasured(output.data(), measured);
+            loudness::recordTrack(target, std::move(meter));
+        }, progress);
     }
     return ok ? S_OK : E_FAIL;
 }
@@ -303,42 +326,40 @@ HRESULT runConversion(const ConversionRequest& r) {
 }  // namespace tallory::core
 
 extern "C" TALLORY_API HRESULT AudioConvert(IConvSource* source, IConvTarget* target, IConvProgress* progress,
-                                            int /*reserved*/, int normalize, int startMs, int endMs) {
+                                            int /*reserved*/, int normalize, int startMs, int endMs) noexcept {
     using namespace tallory::core;
     if (source == nullptr || target == nullptr || progress == nullptr) return E_INVALIDARG;
-    ConversionRequest request{source, target, progress, normalize != 0, startMs, endMs};
+    // The worker is created inside the guard: a thread that cannot start is a failed conversion.
+    return guardExport("AudioConvert", E_FAIL, [&] {
+        ConversionRequest request{source, target, progress, normalize != 0, startMs, endMs};
 
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    HRESULT result = E_FAIL;
-    std::thread worker([&] {
-        HRESULT hr = E_FAIL;
-        try {
-            hr = runConversion(request);
-        } catch (...) {
-            // Nothing may escape the export; a failure inside is a failed conversion.
-            hr = E_FAIL;
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        HRESULT result = E_FAIL;
+        std::thread worker([&] {
+            // Nothing may escape the thread; a failure inside is a failed conversion.
+            HRESULT hr = guardExport("AudioConvert", E_FAIL, [&] { return runConversion(request); }, progress);
+            std::lock_guard<std::mutex> lock(mutex);
+            result = hr;
+            done = true;
+            ended.notify_all();
+        });
+        // Keep the caller's windows alive while the worker runs.
+        const bool pump = ui::hasUi();
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!done) {
+            if (pump) {
+                lock.unlock();
+                ui::pumpMessages();
+                lock.lock();
+                ended.wait_for(lock, std::chrono::milliseconds(5), [&] { return done; });
+            } else {
+                ended.wait(lock, [&] { return done; });
+            }
         }
-        std::lock_guard<std::mutex> lock(mutex);
-        result = hr;
-        done = true;
-        ended.notify_all();
-    });
-    // Keep the caller's windows alive while the worker runs.
-    const bool pump = ui::hasUi();
-    std::unique_lock<std::mutex> lock(mutex);
-    while (!done) {
-        if (pump) {
-            lock.unlock();
-            ui::pumpMessages();
-            lock.lock();
-            ended.wait_for(lock, std::chrono::milliseconds(5), [&] { return done; });
-        } else {
-            ended.wait(lock, [&] { return done; });
-        }
-    }
-    lock.unlock();
-    worker.join();
-    return result;
+        lock.unlock();
+        worker.join();
+        return result;
+    }, progress);
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/export_guard.h"
 #include "core/string_table.h"
 #include "tallory/guids.h"
 
@@ -59,14 +60,18 @@ using tallory::core::kFormatCount;
 
 extern "C" {
 
-TALLORY_API uint32_t ConvGetFormatCount(void) { return kFormatCount; }
+TALLORY_API uint32_t ConvGetFormatCount(void) noexcept { return kFormatCount; }
 
-TALLORY_API HRESULT ConvGetFormatAt(FormatInfo* out, uint32_t index) {
+static HRESULT convGetFormatAt(FormatInfo* out, uint32_t index) {
     if (out == nullptr || index >= kFormatCount) return E_INVALIDARG;
     return tallory::core::copyRow(out, index);
 }
 
-TALLORY_API HRESULT ConvGetFormatOf(FormatInfo* out, const char* path) {
+TALLORY_API HRESULT ConvGetFormatAt(FormatInfo* out, uint32_t index) noexcept {
+    return tallory::core::guardExport("ConvGetFormatAt", E_FAIL, [&] { return convGetFormatAt(out, index); });
+}
+
+static HRESULT convGetFormatOf(FormatInfo* out, const char* path) {
     if (out == nullptr) return E_INVALIDARG;
     if (path == nullptr) return E_FAIL;
     std::string_view ext = tallory::core::pathExtension(path);
@@ -82,7 +87,11 @@ TALLORY_API HRESULT ConvGetFormatOf(FormatInfo* out, const char* path) {
     return E_FAIL;
 }
 
-TALLORY_API HRESULT ConvGetFormatByName(FormatInfo* out, const char* name) {
+TALLORY_API HRESULT ConvGetFormatOf(FormatInfo* out, const char* path) noexcept {
+    return tallory::core::guardExport("ConvGetFormatOf", E_FAIL, [&] { return convGetFormatOf(out, path); });
+}
+
+static HRESULT convGetFormatByName(FormatInfo* out, const char* name) {
     if (out == nullptr) return E_INVALIDARG;
     if (name == nullptr) return E_FAIL;
     for (uint32_t row = 0; row < kFormatCount; ++row) {
@@ -91,7 +100,11 @@ TALLORY_API HRESULT ConvGetFormatByName(FormatInfo* out, const char* name) {
     return E_FAIL;
 }
 
-TALLORY_API uint32_t ConvGetFormatPos(const FormatInfo* info) {
+TALLORY_API HRESULT ConvGetFormatByName(FormatInfo* out, const char* name) noexcept {
+    return tallory::core::guardExport("ConvGetFormatByName", E_FAIL, [&] { return convGetFormatByName(out, name); });
+}
+
+static uint32_t convGetFormatPos(const FormatInfo* info) {
     if (info == nullptr) return TALLORY_FORMAT_NOT_FOUND;
     // The caller's name field may lack a terminator; never read past its 16 bytes.
     char name[sizeof info->name + 1] = {};
@@ -102,13 +115,21 @@ TALLORY_API uint32_t ConvGetFormatPos(const FormatInfo* info) {
     return TALLORY_FORMAT_NOT_FOUND;
 }
 
-TALLORY_API uint32_t ConvGetFormatPosCLSID(const CLSID* classId) {
+TALLORY_API uint32_t ConvGetFormatPos(const FormatInfo* info) noexcept {
+    return tallory::core::guardExport("ConvGetFormatPos", TALLORY_FORMAT_NOT_FOUND, [&] { return convGetFormatPos(info); });
+}
+
+static uint32_t convGetFormatPosCLSID(const CLSID* classId) {
     if (classId == nullptr) return TALLORY_FORMAT_NOT_FOUND;
     for (uint32_t row = 0; row < kFormatCount; ++row) {
         const CLSID* target = tallory::core::kFormats[row].targetClass;
         if (target != nullptr && *target == *classId) return row;
     }
     return TALLORY_FORMAT_NOT_FOUND;
+}
+
+TALLORY_API uint32_t ConvGetFormatPosCLSID(const CLSID* classId) noexcept {
+    return tallory::core::guardExport("ConvGetFormatPosCLSID", TALLORY_FORMAT_NOT_FOUND, [&] { return convGetFormatPosCLSID(classId); });
 }
 
 }  // extern "C"

@@ -1,24 +1,19 @@
 #include "core/library.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "core/ui_bridge.h"
 #include "platform/module/module_path.h"
+#include "platform/process/process.h"
 #include "tallory/library.h"
 #include "tallory/settings.h"
-
-extern char** environ;
 
 namespace tallory::core {
 
@@ -90,21 +85,7 @@ std::string readReferrerCode(const std::string& path) {
 
 const std::string& referrerCode() { return referrerStorage(); }
 
-std::string findOnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) return {};
-    std::string all(path);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(':', start);
-        if (end == std::string::npos) end = all.size();
-        // An empty entry means the current folder.
-        std::string candidate = (end > start ? all.substr(start, end - start) : std::string(".")) + "/" + program;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
+std::string findOnPath(const std::string& program) { return platform::findOnPath(program); }
 
 }  // namespace tallory::core
 
@@ -112,7 +93,7 @@ using namespace tallory::core;
 
 extern "C" {
 
-TALLORY_API int AddReferer(const char* url, char* buffer, int capacity) {
+static int addReferer(const char* url, char* buffer, int capacity) {
     if (url == nullptr) return -1;
     std::string result(url);
     if (!referrerCode().empty()) result += "?ref=" + referrerCode();
@@ -124,7 +105,11 @@ TALLORY_API int AddReferer(const char* url, char* buffer, int capacity) {
     return static_cast<int>(result.size());
 }
 
-TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) {
+TALLORY_API int AddReferer(const char* url, char* buffer, int capacity) noexcept {
+    return tallory::core::guardExport("AddReferer", -1, [&] { return addReferer(url, buffer, capacity); });
+}
+
+static bool runOrlandaRecorder(HWND parent, const char* parameters) {
     std::string program = findOnPath(kRecorderProgram);
     if (program.empty()) {
         int answer = ui::messageBox(parent,
@@ -139,18 +124,14 @@ TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) {
         }
         return false;
     }
-    std::vector<std::string> args = splitParameters(parameters);
-    std::vector<char*> argv;
-    argv.push_back(program.data());
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
-    // The recorder runs on its own; a detached waiter reaps it when it ends.
-    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
-    return true;
+    std::string error;
+    return tallory::platform::spawnDetached(program, splitParameters(parameters), error);
 }
 
-TALLORY_API const char* TalloryVersion(void) { return TALLORY_PRODUCT_VERSION; }
+TALLORY_API bool RunOrlandaRecorder(HWND parent, const char* parameters) noexcept {
+    return tallory::core::guardExport("RunOrlandaRecorder", false, [&] { return runOrlandaRecorder(parent, parameters); });
+}
+
+TALLORY_API const char* TalloryVersion(void) noexcept { return TALLORY_PRODUCT_VERSION; }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "platform/desktop/open_document.h"
 #include "platform/files/file_system.h"
@@ -35,7 +36,7 @@ bool writeFile(const std::string& path, const std::string& text) {
 
 }  // namespace tallory::core
 
-extern "C" TALLORY_API HRESULT AddToMediaLibrary(HWND owner, const char* path) {
+static HRESULT addToMediaLibrary(HWND owner, const char* path) {
     using namespace tallory;
     if (core::settings::readInt("Settings", "AddToMediaLibrary", 0) == 0) return S_FALSE;
     if (path == nullptr) return E_INVALIDARG;
@@ -55,4 +56,8 @@ extern "C" TALLORY_API HRESULT AddToMediaLibrary(HWND owner, const char* path) {
     platform::removeFile(runnable);
     platform::removeFile(temp);
     return S_OK;
+}
+
+extern "C" TALLORY_API HRESULT AddToMediaLibrary(HWND owner, const char* path) noexcept {
+    return tallory::core::guardExport("AddToMediaLibrary", E_FAIL, [&] { return addToMediaLibrary(owner, path); });
 }

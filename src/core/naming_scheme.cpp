@@ -11,10 +11,11 @@
 #include <cstring>
 #include <vector>
 
+#include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "core/target_base.h"
-#include "platform/files/file_system.h"
 #include "metadata/text_codec.h"
+#include "platform/files/file_system.h"
 #include "tallory/batch.h"
 #include "tallory/formats.h"
 #include "tallory/metadata.h"
@@ -312,7 +313,7 @@ NamingResult expandOutputName(const char* schemeText, int formatIndex, IConvSour
 
 }  // namespace tallory::core
 
-extern "C" TALLORY_API int SuggestOutputFile(const char* scheme, int formatIndex, IConvSource* source, char* buffer,
+static int suggestOutputFile(const char* scheme, int formatIndex, IConvSource* source, char* buffer,
                                              int capacity) {
     using namespace tallory::core;
     if (buffer == nullptr || capacity <= 0) return 0;
@@ -330,4 +331,9 @@ extern "C" TALLORY_API int SuggestOutputFile(const char* scheme, int formatIndex
     }
     copyTruncated(r.text, buffer, static_cast<size_t>(capacity));
     return r.ok ? 1 : 0;
+}
+
+extern "C" TALLORY_API int SuggestOutputFile(const char* scheme, int formatIndex, IConvSource* source, char* buffer,
+                                             int capacity) noexcept {
+    return tallory::core::guardExport("SuggestOutputFile", 0, [&] { return suggestOutputFile(scheme, formatIndex, source, buffer, capacity); });
 }

@@ -3,11 +3,11 @@
 #include <new>
 #include <string>
 
+#include "core/export_guard.h"
 #include "core/target_base.h"
 #include "core/ui_bridge.h"
 #include "core/wma_source_info.h"
 #include "formats/aiff/aiff_source.h"
-#include "formats/mp3/mp3_target.h"
 #include "formats/aiff/aiff_target.h"
 #include "formats/flac/flac_source.h"
 #include "formats/flac/flac_target.h"
@@ -15,9 +15,12 @@
 #include "formats/opus/opus_target.h"
 #include "formats/wav/wav_source.h"
 #include "formats/wav/wav_target.h"
+#include "formats/mp3/mp3_target.h"
 #include "formats/ogg/ogg_source.h"
 #include "formats/twinvq/vqf_source.h"
 #include "formats/ogg/ogg_target.h"
+#include "formats/wav/wav_source.h"
+#include "formats/wav/wav_target.h"
 #include "formats/wm/wm_reader_source.h"
 #include "formats/wm/wma_target.h"
 #include "tallory/formats.h"
@@ -69,7 +72,7 @@ using namespace tallory::core;
 
 extern "C" {
 
-TALLORY_API HRESULT ConvCreateObject(CLSID classId, const IID* iid, void** object) {
+static HRESULT convCreateObject(CLSID classId, const IID* iid, void** object) {
     if (object != nullptr) *object = nullptr;
     const ClassDescriptor* d = findClass(classId);
     if (d == nullptr || d->create == nullptr) return E_NOINTERFACE;
@@ -88,7 +91,11 @@ TALLORY_API HRESULT ConvCreateObject(CLSID classId, const IID* iid, void** objec
     return hr;
 }
 
-TALLORY_API HRESULT ConvDefOutputSettings(HWND parent, const FormatInfo* info) {
+TALLORY_API HRESULT ConvCreateObject(CLSID classId, const IID* iid, void** object) noexcept {
+    return tallory::core::guardExport("ConvCreateObject", E_OUTOFMEMORY, [&] { return convCreateObject(classId, iid, object); });
+}
+
+static HRESULT convDefOutputSettings(HWND parent, const FormatInfo* info) {
     const ClassDescriptor* d = defaultSettingsClass(info);
     if (d == nullptr) return S_FALSE;
     TalloryTargetDialogContext context{};
@@ -96,7 +103,11 @@ TALLORY_API HRESULT ConvDefOutputSettings(HWND parent, const FormatInfo* info) {
     return ui::showDialog(d->defaultSettingsDialog, parent, &context) ? S_OK : E_ABORT;
 }
 
-TALLORY_API HRESULT ConvDefOutputSettingsString(char* buffer, int capacity, const FormatInfo* info) {
+TALLORY_API HRESULT ConvDefOutputSettings(HWND parent, const FormatInfo* info) noexcept {
+    return tallory::core::guardExport("ConvDefOutputSettings", E_ABORT, [&] { return convDefOutputSettings(parent, info); });
+}
+
+static HRESULT convDefOutputSettingsString(char* buffer, int capacity, const FormatInfo* info) {
     const ClassDescriptor* d = defaultSettingsClass(info);
     if (d == nullptr || buffer == nullptr || capacity <= 0) return E_FAIL;
     // A new target starts from the stored defaults, so its text is the default's text.
@@ -107,7 +118,11 @@ TALLORY_API HRESULT ConvDefOutputSettingsString(char* buffer, int capacity, cons
     return ok ? S_OK : E_FAIL;
 }
 
-TALLORY_API HRESULT WMASourceGetInfo(IConvSource* source, char* codecName, char* streamLine) {
+TALLORY_API HRESULT ConvDefOutputSettingsString(char* buffer, int capacity, const FormatInfo* info) noexcept {
+    return tallory::core::guardExport("ConvDefOutputSettingsString", E_FAIL, [&] { return convDefOutputSettingsString(buffer, capacity, info); });
+}
+
+static HRESULT wmaSourceGetInfo(IConvSource* source, char* codecName, char* streamLine) {
     if (source == nullptr) return E_INVALIDARG;
     CLSID cls{};
     if (!source->GetClassId(&cls) || cls != CLSID_Mp3WmaSource) return E_FAIL;
@@ -119,6 +134,10 @@ TALLORY_API HRESULT WMASourceGetInfo(IConvSource* source, char* codecName, char*
     HRESULT hr = info->GetCodecInfo(codecName, streamLine);
     info->Release();
     return hr;
+}
+
+TALLORY_API HRESULT WMASourceGetInfo(IConvSource* source, char* codecName, char* streamLine) noexcept {
+    return tallory::core::guardExport("WMASourceGetInfo", E_FAIL, [&] { return wmaSourceGetInfo(source, codecName, streamLine); });
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <new>
 #include <shared_mutex>
 
+#include "core/export_guard.h"
 #include "platform/settings/settings_database.h"
 #include "tallory/library.h"
 #include "tallory/settings.h"
@@ -96,7 +97,7 @@ std::string readString(const char* section, const char* name, const std::string&
 
 using namespace tallory::core::settings;
 
-TALLORY_API bool GetProfileIntA(const char* section, const char* name, int* value) {
+static bool getProfileIntA(const char* section, const char* name, int* value) {
     if (section == nullptr || name == nullptr || value == nullptr) return badArgument("null section, name or value");
     return withStore([&](SettingsDatabase& db) {
         StoredValue v;
@@ -117,7 +118,11 @@ TALLORY_API bool GetProfileIntA(const char* section, const char* name, int* valu
     });
 }
 
-TALLORY_API bool GetProfileStringA(const char* section, const char* name, char* buffer) {
+TALLORY_API bool GetProfileIntA(const char* section, const char* name, int* value) noexcept {
+    return tallory::core::guardExport("GetProfileIntA", false, [&] { return getProfileIntA(section, name, value); });
+}
+
+static bool getProfileStringA(const char* section, const char* name, char* buffer) {
     if (section == nullptr || name == nullptr || buffer == nullptr) return badArgument("null section, name or buffer");
     return withStore([&](SettingsDatabase& db) {
         StoredValue v;
@@ -135,9 +140,13 @@ TALLORY_API bool GetProfileStringA(const char* section, const char* name, char* 
     });
 }
 
+TALLORY_API bool GetProfileStringA(const char* section, const char* name, char* buffer) noexcept {
+    return tallory::core::guardExport("GetProfileStringA", false, [&] { return getProfileStringA(section, name, buffer); });
+}
+
 extern "C" {
 
-TALLORY_API HKEY GetSectionKey(const char* section) {
+static HKEY getSectionKey(const char* section) {
     if (section == nullptr) {
         badArgument("null section");
         return nullptr;
@@ -146,9 +155,13 @@ TALLORY_API HKEY GetSectionKey(const char* section) {
     return new (std::nothrow) TallorySectionKey{section};
 }
 
-TALLORY_API void CloseSectionKey(HKEY key) { delete key; }
+TALLORY_API HKEY GetSectionKey(const char* section) noexcept {
+    return tallory::core::guardExport("GetSectionKey", HKEY{nullptr}, [&] { return getSectionKey(section); });
+}
 
-TALLORY_API bool GetProfileBinary(const char* section, const char* name, void* data, uint32_t* size) {
+TALLORY_API void CloseSectionKey(HKEY key) noexcept { delete key; }
+
+static bool getProfileBinary(const char* section, const char* name, void* data, uint32_t* size) {
     if (section == nullptr || name == nullptr || size == nullptr) return badArgument("null section, name or size");
     return withStore([&](SettingsDatabase& db) {
         StoredValue v;
@@ -167,12 +180,20 @@ TALLORY_API bool GetProfileBinary(const char* section, const char* name, void* d
     });
 }
 
-TALLORY_API bool PutProfileInt(const char* section, const char* name, int value) {
+TALLORY_API bool GetProfileBinary(const char* section, const char* name, void* data, uint32_t* size) noexcept {
+    return tallory::core::guardExport("GetProfileBinary", false, [&] { return getProfileBinary(section, name, data, size); });
+}
+
+static bool putProfileInt(const char* section, const char* name, int value) {
     if (section == nullptr || name == nullptr) return badArgument("null section or name");
     return withStore([&](SettingsDatabase& db) { return db.write(section, name, ValueKind::Int, &value, sizeof value); });
 }
 
-TALLORY_API bool PutProfileString(const char* section, const char* name, const char* text) {
+TALLORY_API bool PutProfileInt(const char* section, const char* name, int value) noexcept {
+    return tallory::core::guardExport("PutProfileInt", false, [&] { return putProfileInt(section, name, value); });
+}
+
+static bool putProfileString(const char* section, const char* name, const char* text) {
     if (section == nullptr) return badArgument("null section");
     if (name == nullptr) return withStore([&](SettingsDatabase& db) { return db.removeSection(section); });
     if (text == nullptr) return withStore([&](SettingsDatabase& db) { return db.removeValue(section, name); });
@@ -186,14 +207,22 @@ TALLORY_API bool PutProfileString(const char* section, const char* name, const c
     return withStore([&](SettingsDatabase& db) { return db.write(section, name, ValueKind::String, text, length); });
 }
 
-TALLORY_API bool PutProfileBinary(const char* section, const char* name, const void* data, uint32_t size) {
+TALLORY_API bool PutProfileString(const char* section, const char* name, const char* text) noexcept {
+    return tallory::core::guardExport("PutProfileString", false, [&] { return putProfileString(section, name, text); });
+}
+
+static bool putProfileBinary(const char* section, const char* name, const void* data, uint32_t size) {
     if (section == nullptr || name == nullptr || (data == nullptr && size > 0)) return badArgument("null section, name or data");
     // SQLite holds a value of at most 1,000,000,000 bytes by default.
     if (size > 1000000000u) return badArgument("binary value too large");
     return withStore([&](SettingsDatabase& db) { return db.write(section, name, ValueKind::Binary, data, size); });
 }
 
-TALLORY_API int GetProfileValueType(const char* section, const char* name) {
+TALLORY_API bool PutProfileBinary(const char* section, const char* name, const void* data, uint32_t size) noexcept {
+    return tallory::core::guardExport("PutProfileBinary", false, [&] { return putProfileBinary(section, name, data, size); });
+}
+
+static int getProfileValueType(const char* section, const char* name) {
     if (section == nullptr || name == nullptr) {
         badArgument("null section or name");
         return -1;
@@ -208,7 +237,11 @@ TALLORY_API int GetProfileValueType(const char* section, const char* name) {
     return kind;
 }
 
-TALLORY_API int GetProfileLastError(char* buffer, int capacity) {
+TALLORY_API int GetProfileValueType(const char* section, const char* name) noexcept {
+    return tallory::core::guardExport("GetProfileValueType", -1, [&] { return getProfileValueType(section, name); });
+}
+
+static int getProfileLastError(char* buffer, int capacity) {
     const std::string& text = lastError;
     if (buffer != nullptr && capacity > 0) {
         size_t n = text.size() < static_cast<size_t>(capacity - 1) ? text.size() : static_cast<size_t>(capacity - 1);
@@ -216,6 +249,10 @@ TALLORY_API int GetProfileLastError(char* buffer, int capacity) {
         buffer[n] = '\0';
     }
     return static_cast<int>(text.size());
+}
+
+TALLORY_API int GetProfileLastError(char* buffer, int capacity) noexcept {
+    return tallory::core::guardExport("GetProfileLastError", 0, [&] { return getProfileLastError(buffer, capacity); });
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/export_guard.h"
 #include "core/report.h"
 #include "platform/files/file_system.h"
 
@@ -43,10 +44,20 @@ void SourceBase::error(const char* format, ...) {
     va_end(args);
 }
 
+void SourceBase::detail(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vreport(progress_, "i", format, args);
+    va_end(args);
+}
+
 bool SourceBase::SetPath(const char* path) {
     if (path == nullptr) return false;
-    path_ = path;
-    return true;
+    // The one slot that allocates: an interface slot lets no exception out.
+    return guardExport("SetPath", false, [&] {
+        path_ = path;
+        return true;
+    }, progress_);
 }
 
 bool SourceBase::GetPath(char* buffer, int capacity) {

@@ -7,6 +7,7 @@
 
 #include "core/ref_count.h"
 #include "tallory/conv.h"
+#include "core/ref_count.h"
 
 namespace tallory::core {
 
@@ -44,6 +45,10 @@ protected:
     virtual void* queryExtra(const IID& riid);
     // printf-style message to the attached callback with kinds "e".
     void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The same with kinds "i": the detail under a fixed error message that names
+    // the check that failed, with its numbers; also warnings about damage that
+    // the source reads past.
+    void detail(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Field order as the contract gives it.
     IConvProgress* progress_ = nullptr;
@@ -55,7 +60,7 @@ protected:
 
 private:
     // Atomic: the playback thread releases sources the caller also holds.
-    RefCount refCount_;
+    core::RefCount refCount_;
 };
 
 }  // namespace tallory::core

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/export_guard.h"
 #include "core/report.h"
 #include "platform/files/file_system.h"
 #include "tallory/formats.h"
@@ -32,10 +33,10 @@ HRESULT TargetBase::QueryInterface(const IID& riid, void** object) {
     return S_OK;
 }
 
-uint32_t TargetBase::AddRef() { return ++refCount_; }
+uint32_t TargetBase::AddRef() { return refCount_.increment(); }
 
 uint32_t TargetBase::Release() {
-    uint32_t left = --refCount_;
+    uint32_t left = refCount_.decrement();
     if (left == 0) delete this;
     return left;
 }
@@ -53,8 +54,11 @@ int TargetBase::GetFormatIndex() { return formatIndex_; }
 
 bool TargetBase::SetPath(const char* path) {
     if (path == nullptr) return false;
-    path_ = path;
-    return true;
+    // The one slot that allocates: an interface slot lets no exception out.
+    return guardExport("SetPath", false, [&] {
+        path_ = path;
+        return true;
+    }, progress_);
 }
 
 bool TargetBase::GetPath(char* buffer, int capacity) {

@@ -8,6 +8,7 @@
 
 #include "platform/files/output_file.h"
 #include "tallory/conv.h"
+#include "core/ref_count.h"
 
 namespace tallory::core {
 
@@ -76,7 +77,7 @@ protected:
     platform::OutputFile outputFile_;
 
 private:
-    uint32_t refCount_ = 0;
+    core::RefCount refCount_;
     bool abandoned_ = false;
     bool replaceExisting_ = false;
 };

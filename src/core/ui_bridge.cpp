@@ -6,6 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/export_guard.h"
+
 namespace tallory::core::ui {
 
 namespace {
@@ -59,7 +61,7 @@ bool hasUi() {
 
 }  // namespace tallory::core::ui
 
-extern "C" TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* newHooks) {
+static void talloryRegisterUi(const TalloryUiHooks* newHooks) {
     using namespace tallory::core::ui;
     std::lock_guard<std::mutex> lock(hooksMutex);
     hooks = TalloryUiHooks{};
@@ -68,4 +70,8 @@ extern "C" TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* newHooks) {
     size_t n = newHooks->size < sizeof(TalloryUiHooks) ? newHooks->size : sizeof(TalloryUiHooks);
     std::memcpy(&hooks, newHooks, n);
     hooks.size = static_cast<uint32_t>(n);
+}
+
+extern "C" TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* newHooks) noexcept {
+    tallory::core::guardExportVoid("TalloryRegisterUi", [&] { talloryRegisterUi(newHooks); });
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/export_guard.h"
 #include "tallory/metadata.h"
 
 namespace tallory::metadata {
@@ -50,11 +51,11 @@ using namespace tallory::metadata;
 
 extern "C" {
 
-TALLORY_API int GenreGetCount(void) { return kGenreCount; }
+TALLORY_API int GenreGetCount(void) noexcept { return kGenreCount; }
 
-TALLORY_API const char* GenreGet(uint32_t number) { return number < kGenreCount ? kGenres[number] : nullptr; }
+TALLORY_API const char* GenreGet(uint32_t number) noexcept { return number < kGenreCount ? kGenres[number] : nullptr; }
 
-TALLORY_API int GenreToNum(const char* name) {
+static int genreToNum(const char* name) {
     if (name == nullptr) return -1;
     for (int i = 0; i < kGenreCount; ++i) {
         const std::string candidate(trimmed(kGenres[i]));
@@ -62,6 +63,10 @@ TALLORY_API int GenreToNum(const char* name) {
         if (std::strcoll(candidate.c_str(), name) == 0) return i;
     }
     return -1;
+}
+
+TALLORY_API int GenreToNum(const char* name) noexcept {
+    return tallory::core::guardExport("GenreToNum", -1, [&] { return genreToNum(name); });
 }
 
 }  // extern "C"

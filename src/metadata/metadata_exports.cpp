@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/export_guard.h"
 #include "metadata/frame_kinds.h"
 #include "metadata/metadata_frame.h"
 #include "metadata/metadata_tag.h"
@@ -57,12 +58,12 @@ using namespace tallory::metadata;
 
 extern "C" {
 
-TALLORY_API void MetadataGetFormats(char* buffer) {
+TALLORY_API void MetadataGetFormats(char* buffer) noexcept {
     static const char kFormats[11] = {'.', 'm', 'p', '3', 0, '.', 'w', 'm', 'a', 0, 0};
     if (buffer != nullptr) std::memcpy(buffer, kFormats, sizeof kFormats);
 }
 
-TALLORY_API HRESULT MetadataCreateFromFile(const char* path, IMetadataFile** file) {
+static HRESULT metadataCreateFromFile(const char* path, IMetadataFile** file) {
     if (path == nullptr || file == nullptr) return E_INVALIDARG;
     const std::string_view extension = extensionOf(path);
     for (const FileClassRow& row : kFileClasses) {
@@ -82,7 +83,11 @@ TALLORY_API HRESULT MetadataCreateFromFile(const char* path, IMetadataFile** fil
     return E_INVALIDARG;
 }
 
-TALLORY_API HRESULT MetadataCreateTag(IMetadataTag** tag) {
+TALLORY_API HRESULT MetadataCreateFromFile(const char* path, IMetadataFile** file) noexcept {
+    return tallory::core::guardExport("MetadataCreateFromFile", E_FAIL, [&] { return metadataCreateFromFile(path, file); });
+}
+
+static HRESULT metadataCreateTag(IMetadataTag** tag) {
     if (tag == nullptr) return E_INVALIDARG;
     auto* created = new (std::nothrow) MetadataTag;
     if (created == nullptr) return E_OUTOFMEMORY;
@@ -91,7 +96,11 @@ TALLORY_API HRESULT MetadataCreateTag(IMetadataTag** tag) {
     return S_OK;
 }
 
-TALLORY_API HRESULT MetadataCreateFrame(int frameId, const IID& iid, void** frame) {
+TALLORY_API HRESULT MetadataCreateTag(IMetadataTag** tag) noexcept {
+    return tallory::core::guardExport("MetadataCreateTag", E_OUTOFMEMORY, [&] { return metadataCreateTag(tag); });
+}
+
+static HRESULT metadataCreateFrame(int frameId, const IID& iid, void** frame) {
     if (frame == nullptr) return E_INVALIDARG;
     *frame = nullptr;
     const FrameKind kind = frameKindOf(frameId);
@@ -109,6 +118,10 @@ TALLORY_API HRESULT MetadataCreateFrame(int frameId, const IID& iid, void** fram
     if (SUCCEEDED(hr)) applyDefaults(kind, *library);
     object->Release();
     return hr;
+}
+
+TALLORY_API HRESULT MetadataCreateFrame(int frameId, const IID& iid, void** frame) noexcept {
+    return tallory::core::guardExport("MetadataCreateFrame", E_FAIL, [&] { return metadataCreateFrame(frameId, iid, frame); });
 }
 
 }  // extern "C"

@@ -32,9 +32,9 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    uint32_t AddRef() override { return ++references_; }
+    uint32_t AddRef() override { return references_.increment(); }
     uint32_t Release() override {
-        const uint32_t left = --references_;
+        const uint32_t left = references_.decrement();
         if (left == 0) delete this;
         return left;
     }

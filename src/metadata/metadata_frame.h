@@ -7,6 +7,7 @@
 
 #include "metadata/frame_kinds.h"
 #include "tallory/metadata.h"
+#include "core/ref_count.h"
 
 namespace tallory::metadata {
 
@@ -23,7 +24,7 @@ public:
     FrameKind kind() const { return kind_; }
 
 protected:
-    uint32_t references_ = 0;
+    core::RefCount references_;
     ID3_Frame* frame_;
     bool owned_;
     FrameKind kind_;

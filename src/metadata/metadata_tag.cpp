@@ -21,10 +21,10 @@ HRESULT MetadataTag::QueryInterface(const IID& iid, void** object) {
     return E_NOINTERFACE;
 }
 
-uint32_t MetadataTag::AddRef() { return ++references_; }
+uint32_t MetadataTag::AddRef() { return references_.increment(); }
 
 uint32_t MetadataTag::Release() {
-    const uint32_t left = --references_;
+    const uint32_t left = references_.decrement();
     if (left == 0) delete this;
     return left;
 }

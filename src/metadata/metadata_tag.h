@@ -8,6 +8,7 @@
 
 #include "metadata/tag_guard.h"
 #include "tallory/metadata.h"
+#include "core/ref_count.h"
 
 namespace tallory::metadata {
 
@@ -38,7 +39,7 @@ public:
     void setId3v2Major(int major) { id3v2Major_ = major == 4 ? 4 : 3; }
 
 private:
-    uint32_t references_ = 0;
+    core::RefCount references_;
     ID3_Tag tag_;
     std::vector<RawFrame> raw_;
     int id3v2Major_ = 3;

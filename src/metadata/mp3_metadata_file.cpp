@@ -190,10 +190,10 @@ HRESULT Mp3MetadataFile::QueryInterface(const IID& iid, void** object) {
     return E_NOINTERFACE;
 }
 
-uint32_t Mp3MetadataFile::AddRef() { return ++references_; }
+uint32_t Mp3MetadataFile::AddRef() { return references_.increment(); }
 
 uint32_t Mp3MetadataFile::Release() {
-    const uint32_t left = --references_;
+    const uint32_t left = references_.decrement();
     if (left == 0) delete this;
     return left;
 }

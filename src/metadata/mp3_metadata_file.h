@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tallory/metadata.h"
+#include "core/ref_count.h"
 
 namespace tallory::metadata {
 
@@ -24,7 +25,7 @@ public:
     HRESULT WriteTag(IMetadataTag* tag) override;
 
 private:
-    uint32_t references_ = 0;
+    core::RefCount references_;
     std::string path_;
 };
 

@@ -22,10 +22,10 @@ HRESULT WmaMetadataFile::QueryInterface(const IID& iid, void** object) {
     return E_NOINTERFACE;
 }
 
-uint32_t WmaMetadataFile::AddRef() { return ++references_; }
+uint32_t WmaMetadataFile::AddRef() { return references_.increment(); }
 
 uint32_t WmaMetadataFile::Release() {
-    const uint32_t left = --references_;
+    const uint32_t left = references_.decrement();
     if (left == 0) delete this;
     return left;
 }

@@ -161,7 +161,7 @@ PlaylistBase* createForName(const char* path) {
 
 }  // namespace
 
-extern "C" TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlist) {
+extern "C" TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlist) noexcept {
     if (path == nullptr || playlist == nullptr) return E_INVALIDARG;
     PlaylistBase* created = nullptr;
     try {
@@ -176,7 +176,7 @@ extern "C" TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylis
     return S_OK;
 }
 
-extern "C" TALLORY_API HRESULT PlaylistOpenFile(const char* path, IPlaylist** playlist) {
+extern "C" TALLORY_API HRESULT PlaylistOpenFile(const char* path, IPlaylist** playlist) noexcept {
     if (path == nullptr || playlist == nullptr) return E_INVALIDARG;
     *playlist = nullptr;
     return tallory::core::guardExport("PlaylistOpenFile", E_FAIL, [&]() -> HRESULT {
@@ -193,7 +193,7 @@ extern "C" TALLORY_API HRESULT PlaylistOpenFile(const char* path, IPlaylist** pl
     });
 }
 
-extern "C" TALLORY_API HRESULT PlaylistGetNextEx(IPlaylist* playlist, char* buffer, int capacity) {
+extern "C" TALLORY_API HRESULT PlaylistGetNextEx(IPlaylist* playlist, char* buffer, int capacity) noexcept {
     if (playlist == nullptr || buffer == nullptr || capacity <= 0) return E_INVALIDARG;
     return tallory::core::guardExport("PlaylistGetNextEx", E_FAIL, [&]() -> HRESULT {
         auto* own = dynamic_cast<PlaylistBase*>(playlist);

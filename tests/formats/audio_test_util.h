@@ -155,7 +155,21 @@ struct ReadResult {
     uint32_t length = 0;
     Bytes pcm;
     std::vector<RecordedMessage> messages;
-    std::string lastError() const { return messages.empty() ? std::string() : messages.back().text; }
+    // The last error message (kinds "e").
+    std::string lastError() const {
+        for (auto m = messages.rbegin(); m != messages.rend(); ++m) {
+            if (m->kinds.find('e') != std::string::npos) return m->text;
+        }
+        return {};
+    }
+    // The last detail line (kinds "i"): the check that failed under a refusal,
+    // or a warning about what an opened source read past.
+    std::string detail() const {
+        for (auto m = messages.rbegin(); m != messages.rend(); ++m) {
+            if (m->kinds == "i") return m->text;
+        }
+        return {};
+    }
 };
 
 inline ReadResult readThrough(const CLSID& cls, const std::string& path, int startMs = -1) {

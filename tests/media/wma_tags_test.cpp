@@ -19,6 +19,7 @@
 #include "metadata/text_codec.h"
 #include "platform/media/metadata_editor.h"
 #include "tallory/metadata.h"
+#include "tallory/ref.h"
 
 namespace {
 
@@ -86,13 +87,7 @@ void mutagenWrite(const std::string& path, const std::vector<std::string>& lines
     ASSERT_TRUE(ok);
 }
 
-struct Released {
-    void operator()(IUnknown* p) const {
-        if (p != nullptr) p->Release();
-    }
-};
-template <class T>
-using Ref = std::unique_ptr<T, Released>;
+using tallory::Ref;
 
 Ref<IMetadataFile> tagFile(const std::string& path) {
     IMetadataFile* file = nullptr;
@@ -264,7 +259,7 @@ TEST(WmaTags, EveryMappedFrameRoundTripsAndOutsideReadersSeeIt) {
 
     // Read back: every frame identical to the one written, TLEN from the file's duration.
     Ref<IMetadataTag> back = readTag(wma);
-    ASSERT_NE(back, nullptr);
+    ASSERT_NE(back.get(), nullptr);
     tallory::metadata::id3::forEachFrame(library, [&](ID3_Frame& frame) {
         const int id = frame.GetID();
         if (id == METADATA_FRAME_TLEN || id == METADATA_FRAME_COMM) return true;
@@ -312,7 +307,7 @@ TEST(WmaTags, AttributesMutagenWroteReadAsMapped) {
                           "WM/UniqueFileIdentifier\tstring\t0\t0\tAMGa_id=R 1234",
                       });
     Ref<IMetadataTag> tag = readTag(wma);
-    ASSERT_NE(tag, nullptr);
+    ASSERT_NE(tag.get(), nullptr);
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TPE1), "Artist");
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TALB), "Album");
     for (int id : {METADATA_FRAME_TPE1, METADATA_FRAME_TALB}) {
@@ -387,7 +382,7 @@ TEST(WmaTags, WholeId3AttributeReplacesWhatCameBeforeIt) {
         ASSERT_TRUE(e.Flush());
     }
     Ref<IMetadataTag> tag = readTag(wma);
-    ASSERT_NE(tag, nullptr);
+    ASSERT_NE(tag.get(), nullptr);
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TIT2), "Inner title");
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TCOM), "(none)");
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TPE2), "Inner");
@@ -407,7 +402,7 @@ TEST(WmaTags, WholeId3AttributeReplacesWhatCameBeforeIt) {
         ASSERT_TRUE(e.Flush());
     }
     tag = readTag(wma);
-    ASSERT_NE(tag, nullptr);
+    ASSERT_NE(tag.get(), nullptr);
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TIT2), "(none)");
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TIT3), "(none)");
     EXPECT_EQ(countOf(tag.get(), METADATA_FRAME_APIC), 0);
@@ -424,7 +419,7 @@ TEST(WmaTags, ComputedAttributesAreReadNeverWritten) {
         ASSERT_TRUE(e.Flush());
     }
     Ref<IMetadataTag> tag = readTag(wma);
-    ASSERT_NE(tag, nullptr);
+    ASSERT_NE(tag.get(), nullptr);
     EXPECT_EQ(textOf(tag.get(), METADATA_FRAME_TRCK), "1");
     MetadataEditor e;
     ASSERT_TRUE(e.Open(wma));

@@ -240,8 +240,13 @@ TEST(WmaTarget, TheStoredDefaultDecidesNewTargetsAndTheDefaultText) {
     ASSERT_TRUE(PutProfileBinary("WMA9", "General", &codecOnly, sizeof codecOnly));
     wm::WmaSettings loaded = wm::loadWmaSettings();
     EXPECT_EQ(loaded.codecIndex, 1);
-    EXPECT_EQ(loaded.formatIndex, 29);
+    EXPECT_EQ(loaded.formatIndex, wm::kDefaultWmaFormatIndex);
     EXPECT_EQ(loaded.mode, 0);
+    ASSERT_EQ(ConvDefOutputSettingsString(viaExport, sizeof viaExport, &row), S_OK);
+    EXPECT_STREQ(viaExport, "128 kbps, 44 kHz, stereo CBR");
+    // A stored index reads as the row it names, 29 included.
+    wm::WmaSettings stored29{1, 29, 0};
+    ASSERT_TRUE(wm::saveWmaSettings(stored29));
     ASSERT_EQ(ConvDefOutputSettingsString(viaExport, sizeof viaExport, &row), S_OK);
     EXPECT_EQ(viaExport, v1[29].description);
 
@@ -254,6 +259,29 @@ TEST(WmaTarget, TheStoredDefaultDecidesNewTargetsAndTheDefaultText) {
     ASSERT_TRUE(GetProfileBinary("WMA9", "General", nullptr, &size));
     EXPECT_EQ(size, 12u);
     PutProfileString("WMA9", nullptr, nullptr);
+}
+
+TEST(WmaTarget, WithNothingStoredAFileIsWrittenAt128KbpsAnd44kHz) {
+    tallory::core::settings::openStore();
+    PutProfileString("WMA9", nullptr, nullptr);
+    std::string dir = scratch();
+    std::string wav = makeTone(dir, "in.wav", 2.0, 22050, 1);
+    WAVEFORMATEX f{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
+    IConvTarget* t = newTarget();
+    RecordingProgress progress;
+    std::string out = dir + "/default.wma";
+    t->SetPath(out.c_str());
+    t->SetFormat(&f);
+    t->SetProgress(&progress);
+    ASSERT_TRUE(t->Open()) << progress.lastText();
+    std::vector<uint8_t> pcm = wavData(wav);
+    ASSERT_TRUE(t->Write(static_cast<uint32_t>(pcm.size()), pcm.data()));
+    ASSERT_TRUE(t->Close()) << progress.lastText();
+    t->Release();
+    EXPECT_EQ(probe(out, "stream=codec_name"), "wmav2");
+    EXPECT_EQ(probe(out, "stream=sample_rate"), "44100");
+    EXPECT_EQ(probe(out, "stream=channels"), "2");
+    EXPECT_EQ(probe(out, "stream=bit_rate"), "128000");
 }
 
 TEST(WmaTarget, ACancelledConversionStillEndsAReadableFile) {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "core/source_base.h"
@@ -20,6 +22,7 @@ public:
     CLSID classId = CLSID_WavSource;
     std::function<void()> onRun;  // called once when Run starts
     bool failRun = false;
+    bool throwInOpen = false, throwInRun = false;
 
     static WAVEFORMATEX cdFormat() { return WAVEFORMATEX{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0}; }
 
@@ -29,6 +32,7 @@ public:
     }
     bool Open() override {
         if (!SourceBase::Open()) return false;
+        if (throwInOpen) throw std::runtime_error("source open threw");
         format_ = cdFormat();
         totalLength_ = static_cast<uint32_t>(pcm.size());
         return true;
@@ -36,6 +40,7 @@ public:
     bool Run(IConvSink* sink) override {
         if (!SourceBase::Run(sink)) return false;
         if (onRun) onRun();
+        if (throwInRun) throw std::runtime_error("source run threw");
         if (failRun) {
             error("Decoder failed");
             return false;
@@ -57,6 +62,8 @@ public:
     std::vector<uint8_t> data;
     std::vector<uint32_t> blocks;
     int failOnBlock = -1;
+    int throwOnBlock = -1;
+    bool throwInClose = false;
     bool opened = false, closed = false;
 
     MemoryTarget() : TargetBase(CLSID_WavTarget) {}
@@ -70,6 +77,7 @@ public:
         return true;
     }
     bool Write(uint32_t n, const void* bytes) override {
+        if (static_cast<int>(blocks.size()) == throwOnBlock) throw std::bad_alloc();
         if (static_cast<int>(blocks.size()) == failOnBlock) {
             error("Cannot write to file (error #%d)", 28);
             return false;
@@ -81,6 +89,7 @@ public:
     }
     bool Close() override {
         closed = true;
+        if (throwInClose) throw std::logic_error("target close threw");
         return true;
     }
     bool ShowSettings(HWND, IConvTarget**) override { return false; }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_values.h"
 #include "commands.h"
 #include "console_progress.h"
 #include "object_helpers.h"
@@ -37,14 +38,9 @@ struct ConvertArgs {
 bool applyOptions(IConvTarget* target, const FormatInfo& info, const std::vector<std::string>& options,
                   std::string& error) {
     for (const std::string& option : options) {
-        size_t eq = option.find('=');
-        std::string name = option.substr(0, eq);
-        const char* value = nullptr;
-        std::string valueText;
-        if (eq != std::string::npos) {
-            valueText = option.substr(eq + 1);
-            value = valueText.c_str();
-        }
+        const OptionValue o = splitOption(option);
+        const std::string& name = o.name;
+        const char* value = o.hasValue ? o.value.c_str() : nullptr;
         char why[TALLORY_MAX_PATH] = "";
         if (!target->SetOption(name.c_str(), value, why)) {
             error = why[0] != '\0' ? "option " + name + ": " + why
@@ -159,26 +155,26 @@ int runBatchConvert(const ConvertArgs& a, const std::vector<std::string>& files)
     if (a.scheme.size() >= TALLORY_MAX_PATH) {
         return fail("the naming scheme is longer than " + std::to_string(TALLORY_MAX_PATH - 1) + " bytes");
     }
-    std::vector<std::unique_ptr<Ref<IConvSource>>> sources;
-    std::vector<std::unique_ptr<Ref<IConvTarget>>> targets;
+    std::vector<Ref<IConvSource>> sources;
+    std::vector<Ref<IConvTarget>> targets;
     std::vector<BatchItem> items;
     bool allMade = true;
     for (const std::string& file : files) {
-        auto source = std::make_unique<Ref<IConvSource>>(createSourceFor(file, error));
-        if (!*source) {
+        Ref<IConvSource> source(createSourceFor(file, error));
+        if (!source) {
             fail(error);
             allMade = false;
             continue;
         }
-        auto target = std::make_unique<Ref<IConvTarget>>(createTargetFor(info, error));
-        if (!*target) return fail(error);
-        if (!applyOptions(target->get(), info, a.options, error)) return fail(error);
+        Ref<IConvTarget> target(createTargetFor(info, error));
+        if (!target) return fail(error);
+        if (!applyOptions(target.get(), info, a.options, error)) return fail(error);
         BatchItem item{};
         std::snprintf(item.scheme, sizeof item.scheme, "%s", a.scheme.c_str());
         item.startMs = a.startMs;
         item.endMs = a.endMs;
-        item.source = source->get();
-        item.target = target->get();
+        item.source = source.get();
+        item.target = target.get();
         items.push_back(item);
         sources.push_back(std::move(source));
         targets.push_back(std::move(target));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_values.h"
 #include "commands.h"
 #include "tallory/tallory.h"
 
@@ -25,33 +26,6 @@ std::string storeError() {
     char text[1024];
     GetProfileLastError(text, sizeof text);
     return text[0] != '\0' ? std::string(text) : std::string("settings store failed");
-}
-
-std::string toHex(const std::vector<unsigned char>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-bool fromHex(const std::string& text, std::vector<unsigned char>& out) {
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    if (text.size() % 2 != 0) return false;
-    out.clear();
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int hi = nibble(text[i]), lo = nibble(text[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out.push_back(static_cast<unsigned char>(hi * 16 + lo));
-    }
-    return true;
 }
 
 int getValue(const SettingsArgs& a) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_values.h"
 #include "commands.h"
 #include "tallory/tallory.h"
 
@@ -14,122 +15,20 @@ namespace tallory::cli {
 
 namespace {
 
-// The frame identifiers by number, as the library numbers them.
-struct FrameName {
-    int id;
-    const char* code;
-};
-constexpr FrameName kFrameNames[] = {
-    {1, "AENC"},  {2, "APIC"},  {3, "ASPI"},  {4, "COMM"},  {5, "COMR"},  {6, "ENCR"},  {7, "EQU2"},  {8, "EQUA"},
-    {9, "ETCO"},  {10, "GEOB"}, {11, "GRID"}, {12, "IPLS"}, {13, "LINK"}, {14, "MCDI"}, {15, "MLLT"}, {16, "OWNE"},
-    {17, "PRIV"}, {18, "PCNT"}, {19, "POPM"}, {20, "POSS"}, {21, "RBUF"}, {22, "RVA2"}, {23, "RVAD"}, {24, "RVRB"},
-    {25, "SEEK"}, {26, "SIGN"}, {27, "SYLT"}, {28, "SYTC"}, {29, "TALB"}, {30, "TBPM"}, {31, "TCOM"}, {32, "TCON"},
-    {33, "TCOP"}, {34, "TDAT"}, {35, "TDEN"}, {36, "TDLY"}, {37, "TDOR"}, {38, "TDRC"}, {39, "TDRL"}, {40, "TDTG"},
-    {41, "TIPL"}, {42, "TENC"}, {43, "TEXT"}, {44, "TFLT"}, {45, "TIME"}, {46, "TIT1"}, {47, "TIT2"}, {48, "TIT3"},
-    {49, "TKEY"}, {50, "TLAN"}, {51, "TLEN"}, {52, "TMCL"}, {53, "TMED"}, {54, "TMOO"}, {55, "TOAL"}, {56, "TOFN"},
-    {57, "TOLY"}, {58, "TOPE"}, {59, "TORY"}, {60, "TOWN"}, {61, "TPE1"}, {62, "TPE2"}, {63, "TPE3"}, {64, "TPE4"},
-    {65, "TPOS"}, {66, "TPRO"}, {67, "TPUB"}, {68, "TRCK"}, {69, "TRDA"}, {70, "TRSN"}, {71, "TRSO"}, {72, "TSIZ"},
-    {73, "TSOA"}, {74, "TSOP"}, {75, "TSOT"}, {76, "TSRC"}, {77, "TSSE"}, {78, "TSST"}, {79, "TXXX"}, {80, "TYER"},
-    {81, "UFID"}, {82, "USER"}, {83, "USLT"}, {84, "WCOM"}, {85, "WCOP"}, {86, "WOAF"}, {87, "WOAR"}, {88, "WOAS"},
-    {89, "WORS"}, {90, "WPAY"}, {91, "WPUB"}, {92, "WXXX"},
-};
-
-int frameIdOf(std::string code) {
-    for (char& c : code) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-    for (const FrameName& f : kFrameNames) {
-        if (code == f.code) return f.id;
-    }
-    return 0;
-}
-
-const char* codeOf(int id) {
-    for (const FrameName& f : kFrameNames) {
-        if (f.id == id) return f.code;
-    }
-    return "????";
-}
-
-// The library takes UTF-16; command lines and terminals speak UTF-8.
-std::u16string fromUtf8(const std::string& s) {
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-        char32_t c = n == 1 ? b : b & (0x3F >> (n - 1));
-        bool ok = i + n <= s.size();
-        for (size_t k = 1; ok && k < n; ++k) {
-            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-            c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        }
-        if (!ok) {
-            c = b;  // not UTF-8: taken as ISO-8859-1
-            i += 1;
-        } else {
-            i += n;
-        }
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
-std::string toUtf8(const char16_t* s) {
-    std::string out;
-    for (size_t i = 0; s[i] != 0; ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-// Releases an interface pointer on every path.
-template <class T>
-struct Held {
-    T* p = nullptr;
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held() {
-        if (p != nullptr) p->Release();
-    }
-};
-
-int openFile(const std::string& path, Held<IMetadataFile>& file) {
+int openFile(const std::string& path, Ref<IMetadataFile>& file) {
     if (::access(path.c_str(), R_OK) != 0) return fail(path + ": no such readable file");
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return fail(path + ": is a folder, not a tagged file");
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return fail(path + ": not a regular file");
-    const HRESULT hr = MetadataCreateFromFile(path.c_str(), &file.p);
+    const HRESULT hr = MetadataCreateFromFile(path.c_str(), file.out());
     if (hr == E_NOTIMPL) return fail(path + ": tags of this format are not supported in this build");
     if (FAILED(hr)) return fail(path + ": not a file whose tags can be handled (.mp3, .wma, .asf)");
     return kExitOk;
 }
 
-int readTag(const std::string& path, Held<IMetadataFile>& file, Held<IMetadataTag>& tag) {
+int readTag(const std::string& path, Ref<IMetadataFile>& file, Ref<IMetadataTag>& tag) {
     if (const int rc = openFile(path, file); rc != kExitOk) return rc;
-    if (FAILED(file.p->ReadTag(&tag.p))) return fail(path + ": cannot read the tag");
+    if (FAILED(file->ReadTag(tag.out()))) return fail(path + ": cannot read the tag");
     return kExitOk;
 }
 
@@ -139,19 +38,19 @@ int writeTag(const std::string& path, IMetadataFile* file, IMetadataTag* tag) {
 }
 
 int showTags(const std::string& path) {
-    Held<IMetadataFile> file;
-    Held<IMetadataTag> tag;
+    Ref<IMetadataFile> file;
+    Ref<IMetadataTag> tag;
     if (const int rc = readTag(path, file, tag); rc != kExitOk) return rc;
     int shown = 0;
     for (const FrameName& f : kFrameNames) {
-        Held<IMetadataFrame> frame;
-        if (tag.p->GetFrame(f.id, IID_IMetadataFrame, reinterpret_cast<void**>(&frame.p)) != S_OK) continue;
+        Ref<IMetadataFrame> frame;
+        if (tag->GetFrame(f.id, IID_IMetadataFrame, reinterpret_cast<void**>(frame.out())) != S_OK) continue;
         char16_t text[4096] = {};
-        frame.p->GetDisplayText(text, 4095);
-        std::printf("%s  %-40s  %s\n", f.code, frame.p->GetName(), toUtf8(text).c_str());
+        frame->GetDisplayText(text, 4095);
+        std::printf("%s  %-40s  %s\n", f.code, frame->GetName(), toUtf8(text).c_str());
         ++shown;
     }
-    const int others = tag.p->GetFrameCount() - shown;
+    const int others = tag->GetFrameCount() - shown;
     if (others > 0) std::printf("(%d other frame%s without a display, kept unchanged)\n", others, others == 1 ? "" : "s");
     return kExitOk;
 }
@@ -166,25 +65,25 @@ int setTags(const std::string& path, const std::vector<std::string>& assignments
         const size_t eq = a.find('=');
         const int id = eq == std::string::npos ? 0 : frameIdOf(a.substr(0, eq));
         if (id == 0) return fail("'" + a + "': expected ID=TEXT with a four-letter frame identifier such as TIT2");
-        Held<IMetadataFrame> probe;
-        if (MetadataCreateFrame(id, IID_ITextFrame, reinterpret_cast<void**>(&probe.p)) != S_OK) {
+        Ref<IMetadataFrame> probe;
+        if (MetadataCreateFrame(id, IID_ITextFrame, reinterpret_cast<void**>(probe.out())) != S_OK) {
             return fail(std::string(codeOf(id)) + " is not a text frame");
         }
         parsed.push_back({id, fromUtf8(a.substr(eq + 1))});
     }
-    Held<IMetadataFile> file;
-    Held<IMetadataTag> tag;
+    Ref<IMetadataFile> file;
+    Ref<IMetadataTag> tag;
     if (const int rc = readTag(path, file, tag); rc != kExitOk) return rc;
     for (const Assignment& a : parsed) {
-        tag.p->RemoveFrames(a.id);
-        Held<ITextFrame> frame;
-        if (MetadataCreateFrame(a.id, IID_ITextFrame, reinterpret_cast<void**>(&frame.p)) != S_OK) {
+        tag->RemoveFrames(a.id);
+        Ref<ITextFrame> frame;
+        if (MetadataCreateFrame(a.id, IID_ITextFrame, reinterpret_cast<void**>(frame.out())) != S_OK) {
             return fail(std::string("cannot make a ") + codeOf(a.id) + " frame");
         }
-        frame.p->SetText(a.text.c_str());
-        frame.p->AttachTo(tag.p);
+        frame->SetText(a.text.c_str());
+        frame->AttachTo(tag.get());
     }
-    return writeTag(path, file.p, tag.p);
+    return writeTag(path, file.get(), tag.get());
 }
 
 int removeTags(const std::string& path, const std::vector<std::string>& ids, bool all) {
@@ -195,16 +94,16 @@ int removeTags(const std::string& path, const std::vector<std::string>& ids, boo
         if (id == 0) return fail("'" + code + "' is not a frame identifier");
         numbers.push_back(id);
     }
-    Held<IMetadataFile> file;
-    Held<IMetadataTag> tag;
+    Ref<IMetadataFile> file;
+    Ref<IMetadataTag> tag;
     if (all) {
         if (const int rc = openFile(path, file); rc != kExitOk) return rc;
-        if (FAILED(MetadataCreateTag(&tag.p))) return fail("out of memory");
+        if (FAILED(MetadataCreateTag(tag.out()))) return fail("out of memory");
     } else if (const int rc = readTag(path, file, tag); rc != kExitOk) {
         return rc;
     }
-    for (int id : numbers) tag.p->RemoveFrames(id);
-    return writeTag(path, file.p, tag.p);
+    for (int id : numbers) tag->RemoveFrames(id);
+    return writeTag(path, file.get(), tag.get());
 }
 
 struct TagsArgs {

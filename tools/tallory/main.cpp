@@ -6,37 +6,17 @@
 #include "commands.h"
 #include "tallory/tallory.h"
 
-namespace tallory::cli {
-
-int fail(const std::string& message) {
-    std::fprintf(stderr, "tallory: %s\n", message.c_str());
-    return kExitFailed;
-}
-
-}  // namespace tallory::cli
-
 int main(int argc, char** argv) {
     using namespace tallory::cli;
     CLI::App app{"Tallory: convert audio between MP3, Windows Media, WAV, AIFF, Ogg Vorbis and CD tracks"};
-    app.name("tallory");
-    app.require_subcommand(0, 1);
     bool showVersion = false;
-    app.add_flag("--version", showVersion, "Print the version and exit");
     int verbose = 0;
     bool quiet = false;
     app.add_flag("-v,--verbose", verbose,
                  "Show more of the library's log: once FFmpeg's warnings, twice its notes as well");
     app.add_flag("-q,--quiet", quiet, "Show errors only, FFmpeg's lines included");
-
     CommandAction action;
-    addFormatsCommand(app, action);
-    addSettingsCommand(app, action);
-    addConvertCommand(app, action);
-    addPlaylistCommand(app, action);
-    addCodecsCommand(app, action);
-    addInfoCommand(app, action);
-    addTagsCommand(app, action);
-    addPlayCommand(app, action);
+    configureApp(app, action, showVersion);
 
     try {
         app.parse(argc, argv);

@@ -4,29 +4,13 @@
 
 #include <string>
 
+#include "tallory/ref.h"
 #include "tallory/tallory.h"
 
 namespace tallory::cli {
 
-// Holds one reference of a conversion object and releases it.
-template <class T>
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(T* p) : p_(p) {}
-    ~Ref() {
-        if (p_ != nullptr) p_->Release();
-    }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** out() { return &p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
+// Conversion objects are held with tallory::Ref (tallory/ref.h).
+using tallory::Ref;
 
 // The registry row named `format` (a name such as "Wave" or an extension such
 // as "wav" or ".wav"); false with a reason otherwise.

@@ -9,6 +9,8 @@ namespace {
 
 constexpr int64_t kMaxOffset = 0xFFFFFFFFll;
 
+}  // namespace
+
 int64_t fileSize(std::FILE* file) {
     long here = std::ftell(file);
     if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
@@ -16,8 +18,6 @@ int64_t fileSize(std::FILE* file) {
     if (std::fseek(file, here, SEEK_SET) != 0) return -1;
     return end;
 }
-
-}  // namespace
 
 uint32_t readBe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];

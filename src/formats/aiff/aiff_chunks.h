@@ -22,6 +22,8 @@ struct AiffChunk {
     uint32_t dataOffset = 0;  // after the form type for FORM
 };
 
+// The file's length in bytes, keeping its position; -1 if it cannot be told.
+int64_t fileSize(std::FILE* file);
 uint32_t readBe32(const uint8_t* p);
 uint16_t readBe16(const uint8_t* p);
 void putBe32(uint8_t* p, uint32_t v);

@@ -68,22 +68,30 @@ bool AiffSource::openFile() {
     AiffChunk form{kForm, 0, 0, 0};
     if (!findChunk(file_, form, nullptr)) {
         error("%s", kMsgNotAiff);
+        detail("no 'FORM' chunk in the file's %lld bytes", static_cast<long long>(fileSize(file_)));
         return false;
     }
     bool aifc = form.formType == chunkId("AIFC");
     if (!aifc && form.formType != chunkId("AIFF")) {
         error("%s", kMsgNotAudio);
+        detail("the FORM type is '%s', not 'AIFF' or 'AIFC'", fourCCText(form.formType).c_str());
         return false;
     }
     AiffChunk comm{chunkId("COMM"), 0, 0, 0};
     if (!findChunk(file_, comm, &form)) {
         error(kMsgNoChunk, "COMM");
+        detail("no 'COMM' chunk in the FORM's %u bytes", form.size);
         return false;
     }
     uint8_t data[24] = {};
     size_t need = aifc ? 23 : 18;  // AIFC adds the compression type and the name's length byte
     if (comm.size < need || std::fread(data, 1, need, file_) != need) {
         error("%s", kMsgNotAiff);
+        if (comm.size < need) {
+            detail("'COMM' chunk holds %u bytes; %s needs %zu", comm.size, aifc ? "AIFC" : "AIFF", need);
+        } else {
+            detail("'COMM' chunk declares %u bytes, the file ends inside it", comm.size);
+        }
         return false;
     }
     uint16_t channels = readBe16(data);
@@ -100,32 +108,40 @@ bool AiffSource::openFile() {
     compression_ = fourCCText(type);
     if (frames == 0) {
         error("%s", kMsgNoAudio);
+        detail("'COMM' chunk declares 0 sample frames");
         return false;
     }
     // "ima4" is compressed; it is refused like any codec this source does not decode.
     if (type != chunkId("NONE") && type != chunkId("SONE") && type != chunkId("sowt")) {
         error(kMsgCompression, name.empty() ? "???" : name.c_str(), compression_.c_str());
+        detail("only 'NONE', 'sowt' and 'SONE' sample data are read");
         return false;
     }
     littleEndian_ = type == chunkId("sowt");
     if (channels == 0 || channels > kMaxChannels || bits == 0 || bits > kMaxBits || !(rate >= 1) || rate > kMaxRate) {
         error("%s", kMsgNotAiff);
+        detail("'COMM' chunk declares %u channels, %u bits, %g Hz; this source reads 1 to %u channels, 1 to %u bits, "
+               "1 to %g Hz",
+               unsigned{channels}, unsigned{bits}, rate, unsigned{kMaxChannels}, unsigned{kMaxBits}, kMaxRate);
         return false;
     }
     AiffChunk ssnd{chunkId("SSND"), 0, 0, 0};
     if (!findChunk(file_, ssnd, &form)) {
         error(kMsgNoChunk, "SSND");
+        detail("no 'SSND' chunk in the FORM's %u bytes", form.size);
         return false;
     }
     uint8_t offsetAndBlock[8];
     if (ssnd.size < 8 || std::fread(offsetAndBlock, 1, 8, file_) != 8) {
         error("%s", kMsgNotAiff);
+        detail("'SSND' chunk holds %u bytes; its offset and block size need 8", ssnd.size);
         return false;
     }
     // The offset field puts the first sample further in (it is 0 in almost every file).
     uint32_t offset = readBe32(offsetAndBlock);
     if (offset > ssnd.size - 8 || std::fseek(file_, static_cast<long>(offset), SEEK_CUR) != 0) {
         error("%s", kMsgNotAiff);
+        detail("'SSND' chunk puts its first sample %u bytes in, past its %u bytes of sound data", offset, ssnd.size - 8);
         return false;
     }
     bytesPerSample_ = (bits + 7u) / 8u;

@@ -1,7 +1,5 @@
 #include "formats/mp3/encoder_library.h"
 
-#include <dlfcn.h>
-
 #include "platform/files/file_system.h"
 #include "platform/module/module_path.h"
 
@@ -17,15 +15,10 @@ bool EncoderLibrary::load(const std::string& fileName, std::string& error) {
     for (const std::string& candidate :
          {dir + "/" + fileName, dir + "/tallory/" + fileName, dir + "/../lib/tallory/" + fileName}) {
         if (!platform::pathExists(candidate)) continue;
-        handle_ = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) {
-            const char* why = ::dlerror();
-            error = candidate + ": " + (why != nullptr ? why : "cannot be loaded");
-            return false;
-        }
+        if (!library_.open(candidate, error)) return false;
         break;
     }
-    if (handle_ == nullptr) {
+    if (!library_.isOpen()) {
         error = fileName + " not found";
         return false;
     }
@@ -39,7 +32,7 @@ bool EncoderLibrary::load(const std::string& fileName, std::string& error) {
                               {"beCloseStream", reinterpret_cast<void**>(&closeStream)},
                               {"beVersion", reinterpret_cast<void**>(&version)}};
     for (const Entry& e : required) {
-        *e.slot = ::dlsym(handle_, e.name);
+        *e.slot = library_.symbol(e.name);
         if (*e.slot == nullptr) {
             // Calling a missing entry point would crash: refuse the module instead.
             error = std::string(e.name) + " is missing";
@@ -47,13 +40,12 @@ bool EncoderLibrary::load(const std::string& fileName, std::string& error) {
             return false;
         }
     }
-    writeVbrHeader = reinterpret_cast<BEWRITEVBRHEADER>(::dlsym(handle_, "beWriteVBRHeader"));
+    writeVbrHeader = reinterpret_cast<BEWRITEVBRHEADER>(library_.symbol("beWriteVBRHeader"));
     return true;
 }
 
 void EncoderLibrary::unload() {
-    if (handle_ != nullptr) ::dlclose(handle_);
-    handle_ = nullptr;
+    library_.close();
     initStream = nullptr;
     encodeChunk = nullptr;
     deinitStream = nullptr;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/module/shared_library.h"
 #include "tallory/lame_enc.h"
 
 namespace tallory::formats::mp3 {
@@ -19,7 +20,7 @@ public:
     // False with a reason: not found, or the missing entry point by name.
     bool load(const std::string& fileName, std::string& error);
     void unload();
-    bool loaded() const { return handle_ != nullptr; }
+    bool loaded() const { return library_.isOpen(); }
 
     BEINITSTREAM initStream = nullptr;
     BEENCODECHUNK encodeChunk = nullptr;
@@ -29,7 +30,7 @@ public:
     BEWRITEVBRHEADER writeVbrHeader = nullptr;  // optional
 
 private:
-    void* handle_ = nullptr;
+    platform::SharedLibrary library_;
 };
 
 }  // namespace tallory::formats::mp3

@@ -108,7 +108,9 @@ bool Mp3Target::openLibraryEncoder() {
         l.bCRC = working_.crc;
         l.bCopyright = working_.copyright;
         l.bOriginal = working_.original;
-        l.bWriteVBRHeader = working_.vbr;
+        // The info frame in constant-bitrate files too, as the lame command writes it: it
+        // carries the encoder delay and padding, so decoders give back the exact length.
+        l.bWriteVBRHeader = 1;
         l.bEnableVBR = working_.vbr;
         l.nVBRQuality = working_.vbrQuality;
     } else {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/export_guard.h"
+
 namespace tallory::formats {
 
 HRESULT Normalizer::Destroy() {
@@ -67,8 +69,12 @@ HRESULT Normalizer::Apply(uint32_t byteCount, const void* input, void* output) {
 
 }  // namespace tallory::formats
 
-extern "C" TALLORY_API HRESULT CreateNormalizer(INormalizer** normalizer) {
+static HRESULT createNormalizer(INormalizer** normalizer) {
     if (normalizer == nullptr) return E_INVALIDARG;
     *normalizer = new (std::nothrow) tallory::formats::Normalizer;
     return *normalizer != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+extern "C" TALLORY_API HRESULT CreateNormalizer(INormalizer** normalizer) noexcept {
+    return tallory::core::guardExport("CreateNormalizer", E_OUTOFMEMORY, [&] { return createNormalizer(normalizer); });
 }

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/export_guard.h"
 #include "platform/acm/acm.h"
 #include "tallory/codecs.h"
 
@@ -9,9 +10,13 @@ namespace acm = tallory::platform::acm;
 
 extern "C" {
 
-TALLORY_API uint32_t TalloryGetCodecCount(void) { return static_cast<uint32_t>(acm::formatTags().size()); }
+static uint32_t talloryGetCodecCount(void) { return static_cast<uint32_t>(acm::formatTags().size()); }
 
-TALLORY_API HRESULT TalloryGetCodecAt(uint32_t index, TalloryCodecInfo* info) {
+TALLORY_API uint32_t TalloryGetCodecCount(void) noexcept {
+    return tallory::core::guardExport("TalloryGetCodecCount", 0u, [&] { return talloryGetCodecCount(); });
+}
+
+static HRESULT talloryGetCodecAt(uint32_t index, TalloryCodecInfo* info) {
     std::vector<acm::TagDetails> tags = acm::formatTags();
     if (info == nullptr || index >= tags.size()) return E_INVALIDARG;
     std::memset(info, 0, sizeof *info);
@@ -24,7 +29,11 @@ TALLORY_API HRESULT TalloryGetCodecAt(uint32_t index, TalloryCodecInfo* info) {
     return S_OK;
 }
 
-TALLORY_API HRESULT TalloryGetCodecFormat(uint16_t formatTag, uint32_t index, void* record, uint32_t* recordSize,
+TALLORY_API HRESULT TalloryGetCodecAt(uint32_t index, TalloryCodecInfo* info) noexcept {
+    return tallory::core::guardExport("TalloryGetCodecAt", E_FAIL, [&] { return talloryGetCodecAt(index, info); });
+}
+
+static HRESULT talloryGetCodecFormat(uint16_t formatTag, uint32_t index, void* record, uint32_t* recordSize,
                                           char* text, int capacity) {
     std::vector<acm::FormatDetails> list = acm::formats(formatTag);
     if (index >= list.size()) return E_INVALIDARG;
@@ -43,6 +52,11 @@ TALLORY_API HRESULT TalloryGetCodecFormat(uint16_t formatTag, uint32_t index, vo
         text[n] = '\0';
     }
     return S_OK;
+}
+
+TALLORY_API HRESULT TalloryGetCodecFormat(uint16_t formatTag, uint32_t index, void* record, uint32_t* recordSize,
+                                          char* text, int capacity) noexcept {
+    return tallory::core::guardExport("TalloryGetCodecFormat", E_FAIL, [&] { return talloryGetCodecFormat(formatTag, index, record, recordSize, text, capacity); });
 }
 
 }  // extern "C"

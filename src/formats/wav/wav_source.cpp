@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
+
+#include "formats/mp3/mpeg_audio_frame.h"
 
 namespace tallory::formats::wav {
 
@@ -27,6 +30,7 @@ constexpr uint32_t kBlockSize = 65536;
 // "fmt " chunk is damage, and is refused before anything is allocated for it.
 constexpr uint32_t kMaxFmtSize = sizeof(WAVEFORMATEX) + 0xFFFF;
 constexpr uint16_t kTagExtensible = 0xFFFE;
+constexpr uint16_t kTagMpegLayer3 = 0x55;
 // KSDATAFORMAT_SUBTYPE_PCM, the sub-format of integer PCM in WAVE_FORMAT_EXTENSIBLE.
 constexpr uint8_t kSubtypePcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                      0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -42,6 +46,16 @@ bool isExtensiblePcm(const acm::FormatBlob& f) {
     WAVEFORMATEX w = acm::header(f);
     return w.wFormatTag == kTagExtensible && w.cbSize >= 22 && f.size() >= sizeof w + 22 &&
            std::memcmp(f.data() + sizeof w + 6, kSubtypePcm, sizeof kSubtypePcm) == 0;
+}
+
+// A chunk identifier as text, with bytes that are not printable as '?'.
+std::string chunkName(uint32_t id) {
+    std::string s(4, '?');
+    for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>(id >> (8 * i));
+        if (c >= 0x20 && c < 0x7F) s[static_cast<size_t>(i)] = c;
+    }
+    return s;
 }
 
 }  // namespace
@@ -76,28 +90,46 @@ bool WavSource::Open() {
 bool WavSource::openFile() {
     riff::ChunkInfo wave;
     wave.formType = riff::fourCC("WAVE");
+    const int64_t fileSize = file_.fileSize();
     if (!file_.descend(wave, nullptr, riff::DescendKind::findRiff)) {
         error("%s", kMsgInvalid);
+        detail("no RIFF 'WAVE' header in the file's %lld bytes", static_cast<long long>(fileSize));
         return false;
     }
     const uint64_t riffEnd = uint64_t{wave.dataOffset} + wave.size;
     bool haveFmt = false, haveData = false, haveFact = false;
+    uint32_t dataDeclared = 0;
     riff::ChunkInfo ck;
     while (file_.descend(ck, &wave, riff::DescendKind::next)) {
         uint64_t end = uint64_t{ck.dataOffset} + ck.size;
         if (end > riffEnd) {
+            // Streaming writers and broken taggers leave damage after complete audio:
+            // what the format and data chunks hold is still good.
+            const bool dataWhole = haveData && dataRemaining_ == dataDeclared;
+            if (haveFmt && dataWhole) {
+                detail("Ignoring the rest of the file: chunk '%s' at offset %u declares %u bytes, the RIFF form "
+                       "ends at %llu",
+                       chunkName(ck.id).c_str(), ck.dataOffset - 8, ck.size, static_cast<unsigned long long>(riffEnd));
+                break;
+            }
             error("%s", kMsgInvalid);
+            detail("chunk '%s' at offset %u declares %u bytes, the RIFF form ends at %llu and the file holds %lld",
+                   chunkName(ck.id).c_str(), ck.dataOffset - 8, ck.size, static_cast<unsigned long long>(riffEnd),
+                   static_cast<long long>(fileSize));
             return false;
         }
         if (ck.id == riff::fourCC("fmt ") && !haveFmt) {
             // Shorter than the 16-byte PCM layout: not a format record at all.
             if (ck.size < 16 || ck.size > kMaxFmtSize) {
                 error("%s", kMsgInvalid);
+                detail("'fmt ' chunk holds %u bytes; a format record has 16 to %u", ck.size, kMaxFmtSize);
                 return false;
             }
             std::vector<uint8_t> body(std::max<uint32_t>(ck.size, sizeof(WAVEFORMATEX)), 0);
             if (file_.read(body.data(), ck.size) != ck.size) {
                 error("%s", kMsgInvalid);
+                detail("'fmt ' chunk declares %u bytes, the file holds %lld after its header", ck.size,
+                       static_cast<long long>(fileSize - ck.dataOffset));
                 return false;
             }
             WAVEFORMATEX* w = reinterpret_cast<WAVEFORMATEX*>(body.data());
@@ -107,6 +139,7 @@ bool WavSource::openFile() {
             haveFmt = true;
         } else if (ck.id == riff::fourCC("data") && !haveData) {
             dataOffset_ = ck.dataOffset;
+            dataDeclared = ck.size;
             // A truncated file holds less than its header says: read what is there.
             uint64_t inFile = file_.fileSize() > ck.dataOffset ? file_.fileSize() - ck.dataOffset : 0;
             dataRemaining_ = static_cast<uint32_t>(std::min<uint64_t>(ck.size, inFile));
@@ -122,10 +155,19 @@ bool WavSource::openFile() {
     }
     if (!haveFmt || dataRemaining_ == 0) {
         error("%s", kMsgZeroLength);
+        if (!haveFmt) {
+            detail("no 'fmt ' chunk inside the RIFF form");
+        } else if (!haveData) {
+            detail("no 'data' chunk inside the RIFF form");
+        } else {
+            detail("'data' chunk at offset %u declares %u bytes, the file holds 0 of them", dataOffset_ - 8,
+                   dataDeclared);
+        }
         return false;
     }
     if (!file_.seek(dataOffset_, SEEK_SET)) {
         error("%s", kMsgInvalid);
+        detail("cannot seek to the 'data' chunk at offset %u", dataOffset_);
         return false;
     }
     if (isExtensiblePcm(fileFormat_)) {
@@ -138,6 +180,9 @@ bool WavSource::openFile() {
     // Block align and rates divide below; a record with zeros there is damage.
     if (file.wFormatTag == WAVE_FORMAT_PCM && acm::validate(fileFormat_) != acm::kOk) {
         error("%s", kMsgInvalid);
+        detail("PCM format record of %u channels, %u Hz, %u bits, block align %u, %u bytes/s is not consistent",
+               unsigned{file.nChannels}, file.nSamplesPerSec, unsigned{file.wBitsPerSample}, unsigned{file.nBlockAlign},
+               file.nAvgBytesPerSec);
         return false;
     }
     if (!haveFact && file.nBlockAlign != 0) sampleCount_ = dataRemaining_ / file.nBlockAlign;
@@ -150,11 +195,16 @@ bool WavSource::openFile() {
     acm::Result r = acm::suggest(fileFormat_, acm::kTagPcm, pcm);
     if (r != acm::kOk) {
         error(kMsgSuggest, static_cast<int>(r));
+        detail("no decoder takes format tag 0x%04X with %u channels, %u Hz, %u bits, block align %u",
+               unsigned{file.wFormatTag}, unsigned{file.nChannels}, file.nSamplesPerSec, unsigned{file.wBitsPerSample},
+               unsigned{file.nBlockAlign});
         return false;
     }
     r = acm::Stream::open(fileFormat_, pcm, stream_);
     if (r != acm::kOk) {
         error(kMsgOpenStream, static_cast<int>(r));
+        detail("the decoder of format tag 0x%04X refused %u channels, %u Hz, block align %u",
+               unsigned{file.wFormatTag}, unsigned{file.nChannels}, file.nSamplesPerSec, unsigned{file.nBlockAlign});
         return false;
     }
     std::memcpy(&format_, pcm.data(), sizeof format_);
@@ -164,9 +214,36 @@ bool WavSource::openFile() {
     if (acm::decodedFrames(fileFormat_, dataRemaining_, frames)) {
         uint64_t bytes = frames * format_.nBlockAlign;
         totalLength_ = bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
+    } else if (file.wFormatTag == kTagMpegLayer3 && countMpegFrames(frames)) {
+        uint64_t bytes = frames * format_.nBlockAlign;
+        totalLength_ = bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
     } else {
         totalLength_ = mulDiv(dataRemaining_, format_.nAvgBytesPerSec, file.nAvgBytesPerSec);
     }
+    return true;
+}
+
+bool WavSource::countMpegFrames(uint64_t& pcmFrames) {
+    // MPEG audio has no fixed block: the frames themselves say how much they decode to.
+    mp3::MpegFrameCounter counter;
+    std::vector<uint8_t> buffer(kBlockSize);
+    uint32_t left = dataRemaining_;
+    while (left > 0) {
+        const size_t got = file_.read(buffer.data(), std::min(left, kBlockSize));
+        if (got == 0) break;
+        counter.feed(buffer.data(), got);
+        left -= static_cast<uint32_t>(got);
+    }
+    counter.finish();
+    if (!file_.seek(dataOffset_, SEEK_SET)) return false;
+    if (counter.frames() == 0) return false;
+    const mp3::MpegFrameHeader& h = counter.firstHeader();
+    uint64_t samples = counter.samples();
+    // The decoder is set up for the record's rate; a stream of another rate is resampled to it.
+    if (h.sampleRate != 0 && static_cast<uint32_t>(h.sampleRate) != format_.nSamplesPerSec) {
+        samples = samples * format_.nSamplesPerSec / static_cast<uint32_t>(h.sampleRate);
+    }
+    pcmFrames = samples;
     return true;
 }
 

@@ -28,6 +28,8 @@ public:
 
 private:
     bool openFile();
+    // Decoded sample frames of MPEG audio data, counted frame by frame; false if none is found.
+    bool countMpegFrames(uint64_t& pcmFrames);
     bool runPcm(IConvSink* sink);
     bool runCodec(IConvSink* sink);
     // Skips the start time: `bytesPerSec` and `align` of the data as stored.

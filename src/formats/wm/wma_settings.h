@@ -11,11 +11,16 @@ namespace tallory::formats::wm {
 inline constexpr const char* kWmaSection = "WMA9";
 inline constexpr const char* kWmaGeneralKey = "General";
 
+// The format index of the built-in default: no row of any list, so that it
+// selects "128 kbps, 44 kHz, stereo CBR" wherever that lands in the list the
+// encoder offers here. An index stored by the user is read as it is.
+inline constexpr int32_t kDefaultWmaFormatIndex = -1;
+
 #pragma pack(push, 1)
 // Also the stored layout of the default, 12 bytes.
 struct WmaSettings {
     int32_t codecIndex = 0;
-    int32_t formatIndex = 29;
+    int32_t formatIndex = kDefaultWmaFormatIndex;
     int32_t mode = 0;  // 0 constant bitrate; 1 and 2 (VBR) need a runtime this one is not
 };
 #pragma pack(pop)
@@ -27,7 +32,7 @@ bool saveWmaSettings(const WmaSettings& settings);
 
 // The codec the settings name, or codec 0 when the index is beyond the list.
 int effectiveCodec(const WmaSettings& settings);
-// The format the settings name. An index beyond the codec's list falls back to
+// The format the settings name. The default index, or one beyond the codec's list, selects
 // "128 kbps, 44 kHz, stereo CBR" or, failing that, the list's first format;
 // null only when the codec offers no format at all.
 const platform::media::WmaFormat* effectiveFormat(const WmaSettings& settings);

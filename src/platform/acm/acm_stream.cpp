@@ -4,7 +4,7 @@
 // and channel count (a FIFO), and the FIFO is packed or encoded.
 #include "platform/acm/acm.h"
 
-#include "platform/ffmpeg/ffmpeg_api.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,21 +16,11 @@ namespace tallory::platform::acm {
 
 namespace {
 
-struct CodecContextFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct ParserFree {
-    void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct SwrFree {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
+using ffmpeg::CodecContextPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
+using ffmpeg::ParserPtr;
+using ffmpeg::SwrPtr;
 
 // Law codecs have no frame size of their own: encode in pieces of this many frames.
 constexpr int kSampleCodecChunk = 4096;
@@ -110,11 +100,11 @@ private:
     const CodecDescriptor* dCodec_ = nullptr;
     uint32_t sBlockFrames_ = 1, dBlockFrames_ = 1;
     bool direct_ = false;  // PCM in at the destination's rate and channels: no resampler
-    std::unique_ptr<AVCodecContext, CodecContextFree> dec_, enc_;
-    std::unique_ptr<AVCodecParserContext, ParserFree> parser_;
-    std::unique_ptr<AVPacket, PacketFree> packet_;
-    std::unique_ptr<AVFrame, FrameFree> frame_;
-    std::unique_ptr<SwrContext, SwrFree> swr_;
+    CodecContextPtr dec_, enc_;
+    ParserPtr parser_;
+    PacketPtr packet_;
+    FramePtr frame_;
+    SwrPtr swr_;
     AVSampleFormat swrFormat_ = AV_SAMPLE_FMT_NONE;
     int swrRate_ = 0, swrChannels_ = 0;
     AVChannelLayout dLayout_{};

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/ffmpeg/ffmpeg_api.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 
 namespace tallory::platform::media {
 
@@ -10,28 +10,18 @@ namespace {
 
 constexpr AVRational kHns = {1, 10000000};
 
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
+using ffmpeg::CodecContextPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::InputFormatPtr;
+using ffmpeg::PacketPtr;
+using ffmpeg::SwrPtr;
 
 }  // namespace
 
 struct MediaReader::State {
-    std::unique_ptr<AVFormatContext, FormatCloser> format;
-    std::unique_ptr<AVCodecContext, CodecFreer> codec;
-    std::unique_ptr<SwrContext, SwrFreer> swr;
+    InputFormatPtr format;
+    CodecContextPtr codec;
+    SwrPtr swr;
     int stream = -1;
     // What the resampler was set up for; a stream may change its layout midway.
     int swrFormat = -1, swrRate = 0;
@@ -138,8 +128,8 @@ MediaStatus MediaReader::run(int64_t startHns, const Deliver& deliver) {
     }
 
     st.ran = true;
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
     if (!packet || !frame) return fromAvError(AVERROR(ENOMEM));
 
     // Converts and hands on one decoded frame; false when delivery stopped or failed.

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <random>
 
-#include "platform/ffmpeg/ffmpeg_api.h"
+#include "platform/ffmpeg/ffmpeg_handles.h"
 
 namespace tallory::platform::media {
 
@@ -27,30 +27,12 @@ constexpr int kBitRatesKbps[] = {320, 256, 192, 160, 128, 96, 80, 64, 48, 40, 32
 constexpr int kSampleRates[] = {48000, 44100, 32000, 22050, 16000, 11025, 8000};
 constexpr int kMaxBitsPerSample = 4;
 
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FormatFreer {
-    void operator()(AVFormatContext* f) const {
-        if (f->pb != nullptr) avio_closep(&f->pb);
-        avformat_free_context(f);
-    }
-};
-struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct FifoFreer {
-    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using CodecPtr = ffmpeg::CodecContextPtr;
+using ffmpeg::AudioFifoPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::OutputFormatPtr;
+using ffmpeg::PacketPtr;
+using ffmpeg::SwrPtr;
 
 MediaStatus openEncoder(int codec, int bitRate, int sampleRate, int channels, CodecPtr* out) {
     if (codec < 0 || codec >= kCodecCount) return {E_INVALIDARG, "there is no codec " + std::to_string(codec)};
@@ -146,9 +128,9 @@ struct MediaWriter::State {
     CodecPtr codec;
     WmaFormat format;
     PcmInput input;
-    std::unique_ptr<SwrContext, SwrFreer> swr;
-    std::unique_ptr<AVFormatContext, FormatFreer> output;
-    std::unique_ptr<AVAudioFifo, FifoFreer> fifo;
+    SwrPtr swr;
+    OutputFormatPtr output;
+    AudioFifoPtr fifo;
     FramePtr frame, converted;
     PacketPtr packet;
     AVStream* stream = nullptr;

@@ -198,36 +198,54 @@ TEST(AiffSource, RefusalsNameTheProblem) {
     std::string dir = scratchDir(), path = dir + "/bad.aiff";
     Bytes ssnd = IffBuilder::ssnd(Bytes(200, 1));
     Bytes comm = IffBuilder::comm(1, 100, 16, 8000);
+    const std::string invalid = "This file is not a valid AIFF/AIFC file\n";
+    const std::string onlyPcm = "only 'NONE', 'sowt' and 'SONE' sample data are read\n";
+    // Each refusal keeps its fixed message and adds one line naming the check.
     struct Case {
         const char* name;
         Bytes file;
         std::string message;
+        std::string detail;
     } cases[] = {
-        {"not IFF", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 4, 'A', 'I', 'F', 'F'}, "This file is not a valid AIFF/AIFC file\n"},
+        {"not IFF", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 4, 'A', 'I', 'F', 'F'}, invalid,
+         "no 'FORM' chunk in the file's 12 bytes\n"},
         {"8SVX", IffBuilder().chunk("COMM", comm).bytes("8SVX"),
-         "This file doesn't contain an AIFF/AIFC standard audio recording.\n"},
-        {"no COMM", IffBuilder().chunk("SSND", ssnd).bytes(), "The COMM chunk was not found\n"},
-        {"no SSND", IffBuilder().chunk("COMM", comm).bytes(), "The SSND chunk was not found\n"},
+         "This file doesn't contain an AIFF/AIFC standard audio recording.\n",
+         "the FORM type is '8SVX', not 'AIFF' or 'AIFC'\n"},
+        {"no COMM", IffBuilder().chunk("SSND", ssnd).bytes(), "The COMM chunk was not found\n",
+         "no 'COMM' chunk in the FORM's 216 bytes\n"},
+        {"no SSND", IffBuilder().chunk("COMM", comm).bytes(), "The SSND chunk was not found\n",
+         "no 'SSND' chunk in the FORM's 26 bytes\n"},
         {"no frames", IffBuilder().chunk("COMM", IffBuilder::comm(1, 0, 16, 8000)).chunk("SSND", ssnd).bytes(),
-         "The audio file does not contain audio\n"},
+         "The audio file does not contain audio\n", "'COMM' chunk declares 0 sample frames\n"},
         {"compressed",
          IffBuilder().chunk("COMM", IffBuilder::comm(1, 100, 16, 8000, "ACE2", "ACE 2-to-1")).chunk("SSND", ssnd).bytes("AIFC"),
-         "The compression type ACE 2-to-1 (ACE2) is not supported.\n"},
+         "The compression type ACE 2-to-1 (ACE2) is not supported.\n", onlyPcm},
         {"ima4 without a name",
          IffBuilder().chunk("COMM", IffBuilder::comm(1, 100, 16, 8000, "ima4")).chunk("SSND", ssnd).bytes("AIFC"),
-         "The compression type ??? (ima4) is not supported.\n"},
+         "The compression type ??? (ima4) is not supported.\n", onlyPcm},
         {"zero channels", IffBuilder().chunk("COMM", IffBuilder::comm(0, 100, 16, 8000)).chunk("SSND", ssnd).bytes(),
-         "This file is not a valid AIFF/AIFC file\n"},
+         invalid,
+         "'COMM' chunk declares 0 channels, 16 bits, 8000 Hz; this source reads 1 to 64 channels, 1 to 32 bits, 1 to "
+         "4e+06 Hz\n"},
         {"infinite rate", IffBuilder().chunk("COMM", IffBuilder::comm(1, 100, 16, 1e300)).chunk("SSND", ssnd).bytes(),
-         "This file is not a valid AIFF/AIFC file\n"},
-        {"short COMM", IffBuilder().chunk("COMM", Bytes(6, 1)).chunk("SSND", ssnd).bytes(),
-         "This file is not a valid AIFF/AIFC file\n"},
+         invalid,
+         "'COMM' chunk declares 1 channels, 16 bits, 1e+300 Hz; this source reads 1 to 64 channels, 1 to 32 bits, 1 to "
+         "4e+06 Hz\n"},
+        {"short COMM", IffBuilder().chunk("COMM", Bytes(6, 1)).chunk("SSND", ssnd).bytes(), invalid,
+         "'COMM' chunk holds 6 bytes; AIFF needs 18\n"},
+        {"short SSND", IffBuilder().chunk("COMM", comm).chunk("SSND", Bytes(4, 0)).bytes(), invalid,
+         "'SSND' chunk holds 4 bytes; its offset and block size need 8\n"},
+        {"SSND offset past its data",
+         IffBuilder().chunk("COMM", comm).chunk("SSND", Bytes{0, 0, 1, 0, 0, 0, 0, 0, 1, 2}).bytes(), invalid,
+         "'SSND' chunk puts its first sample 256 bytes in, past its 2 bytes of sound data\n"},
     };
     for (const Case& c : cases) {
         writeFile(path, c.file);
         ReadResult r = readThrough(CLSID_AiffSource, path);
         EXPECT_FALSE(r.opened) << c.name;
         EXPECT_EQ(r.lastError(), c.message) << c.name;
+        EXPECT_EQ(r.detail(), c.detail) << c.name;
     }
     EXPECT_EQ(readThrough(CLSID_AiffSource, dir + "/none.aiff").lastError(), "Cannot open source file for reading\n");
 }

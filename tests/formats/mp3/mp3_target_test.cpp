@@ -131,6 +131,26 @@ TEST(Mp3Target, ConstantBitrateJointStereoRoundTrip) {
     expectDecodes(out, pcm, 2, 1152);
 }
 
+TEST(Mp3Target, ConstantBitrateIsGaplessToo) {
+    // Seven seconds and an odd tail: neither a whole number of frames nor of chunks.
+    const std::string out = scratch() + "/cbr7.mp3";
+    const size_t frames = kRate * 7 + 333;
+    auto pcm = sines(frames, kRate, {0.4, 0.3}, {440, 1500});
+    EncodeResult r;
+    encodeMp3(r, out, pcmFormat(2, kRate, 16), bytesOf(pcm), {{"bitrate", "192"}}, 8192);
+    ASSERT_TRUE(r.opened && r.written && r.closed) << allMessages(r.progress);
+    EXPECT_EQ(probe(out, "bit_rate"), "192000");
+    // ffmpeg reads the info frame's delay and padding: exactly the input's samples.
+    std::vector<int16_t> decoded = ffmpegRaw(out);
+    EXPECT_EQ(decoded.size(), pcm.size());
+    expectDecodes(out, pcm, 2, 0, 0.5);
+    // The info frame of a constant-bitrate file is "Info", with the LAME extension.
+    auto bytes = readFile(out);
+    std::string text(bytes.begin(), bytes.end());
+    EXPECT_NE(text.find("Info"), std::string::npos);
+    EXPECT_NE(text.find("LAME"), std::string::npos);
+}
+
 TEST(Mp3Target, VariableBitrateIsGapless) {
     const std::string out = scratch() + "/vbr.mp3";
     const size_t frames = kRate * 3 + 1001;

@@ -124,27 +124,44 @@ TEST(WavPcm, ChunkOrderAndRepeatedChunks) {
 TEST(WavPcm, BrokenStructureIsReportedNotRead) {
     std::string dir = scratchDir(), path = dir + "/bad.wav";
     WAVEFORMATEX f = pcmFormat(8000, 1, 16);
-    Bytes pcm = tone(f, 100);
+    Bytes pcm = tone(f, 100);  // 200 bytes
     const std::string invalid = "The file format is invalid or corrupted\n", zero = "The length of the audio data is zero\n";
+    // Each refusal keeps its fixed message and adds one line naming the check.
     struct Case {
         const char* name;
         Bytes file;
         std::string message;
+        std::string detail;
     } cases[] = {
-        {"chunk past the RIFF end", RiffBuilder().fmt(f).chunk("data", pcm, 4000).bytes(), invalid},
-        {"no data chunk", RiffBuilder().fmt(f).bytes(), zero},
-        {"empty data chunk", RiffBuilder().fmt(f).chunk("data", {}).bytes(), zero},
-        {"no fmt chunk", RiffBuilder().chunk("data", pcm).bytes(), zero},
-        {"fmt cut short", RiffBuilder().chunk("fmt ", Bytes(10, 1)).chunk("data", pcm).bytes(), invalid},
-        {"not RIFF", Bytes{'R', 'I', 'F', 'X', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}, invalid},
-        {"zero block align", RiffBuilder().fmt(pcmFormat(8000, 0, 16)).chunk("data", pcm).bytes(), invalid},
-        {"empty file", Bytes{}, invalid},
+        {"chunk past the RIFF end", RiffBuilder().fmt(f).chunk("data", pcm, 4000).bytes(), invalid,
+         "chunk 'data' at offset 36 declares 4000 bytes, the RIFF form ends at 244 and the file holds 244\n"},
+        {"data size of 4 GiB", RiffBuilder().fmt(f).chunk("data", pcm, 0xFFFFFFFF).bytes(), invalid,
+         "chunk 'data' at offset 36 declares 4294967295 bytes, the RIFF form ends at 244 and the file holds 244\n"},
+        {"no data chunk", RiffBuilder().fmt(f).bytes(), zero, "no 'data' chunk inside the RIFF form\n"},
+        {"empty data chunk", RiffBuilder().fmt(f).chunk("data", {}).bytes(), zero,
+         "'data' chunk at offset 36 declares 0 bytes, the file holds 0 of them\n"},
+        {"no fmt chunk", RiffBuilder().chunk("data", pcm).bytes(), zero, "no 'fmt ' chunk inside the RIFF form\n"},
+        {"fmt cut short", RiffBuilder().chunk("fmt ", Bytes(10, 1)).chunk("data", pcm).bytes(), invalid,
+         "'fmt ' chunk holds 10 bytes; a format record has 16 to 65553\n"},
+        {"not RIFF", Bytes{'R', 'I', 'F', 'X', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}, invalid,
+         "no RIFF 'WAVE' header in the file's 12 bytes\n"},
+        {"zero block align", RiffBuilder().fmt(pcmFormat(8000, 0, 16)).chunk("data", pcm).bytes(), invalid,
+         "PCM format record of 0 channels, 8000 Hz, 16 bits, block align 0, 0 bytes/s is not consistent\n"},
+        {"empty file", Bytes{}, invalid, "no RIFF 'WAVE' header in the file's 0 bytes\n"},
+        {"unknown codec", RiffBuilder().fmt(WAVEFORMATEX{0x7777, 1, 8000, 1000, 1, 8, 0}).chunk("data", pcm).bytes(),
+         "ACM failed to suggest a PCM format for the wave file (error #512)\n",
+         "no decoder takes format tag 0x7777 with 1 channels, 8000 Hz, 8 bits, block align 1\n"},
+        {"garbled chunk name past the end", RiffBuilder().chunk("\x01\x02zz", pcm, 900).fmt(f).chunk("data", pcm).bytes(),
+         invalid, "chunk '??zz' at offset 12 declares 900 bytes, the RIFF form ends at 452 and the file holds 452\n"},
     };
     for (const Case& c : cases) {
         writeFile(path, c.file);
         ReadResult r = readThrough(CLSID_WavSource, path);
         EXPECT_FALSE(r.opened) << c.name;
         EXPECT_EQ(r.lastError(), c.message) << c.name;
+        EXPECT_EQ(r.detail(), c.detail) << c.name;
+        ASSERT_FALSE(r.messages.empty());
+        EXPECT_EQ(r.messages.back().kinds, "i") << c.name << ": the detail comes last";
     }
     ReadResult missing = readThrough(CLSID_WavSource, dir + "/none.wav");
     EXPECT_EQ(missing.lastError(), "Cannot open source file\n");
@@ -156,6 +173,30 @@ TEST(WavPcm, BrokenStructureIsReportedNotRead) {
     writeFile(dir + "/later.wav", RiffBuilder().fmt(f).chunk("data", pcm).bytes());
     EXPECT_TRUE(s->Open());
     s->Release();
+}
+
+TEST(WavPcm, DamageAfterCompleteAudioIsReadPastWithAWarning) {
+    std::string path = scratchDir() + "/tail.wav";
+    WAVEFORMATEX f = pcmFormat(8000, 2, 16);
+    Bytes pcm = tone(f, 500);
+    // A tag chunk whose size runs past the end of the file, as broken taggers leave it.
+    Bytes file = RiffBuilder().fmt(f).chunk("data", pcm).chunk("LIST", Bytes(20, 'x'), 100000).bytes();
+    writeFile(path, file);
+    ReadResult r = readThrough(CLSID_WavSource, path);
+    ASSERT_TRUE(r.opened) << r.lastError();
+    EXPECT_TRUE(r.ran);
+    EXPECT_EQ(r.pcm, pcm);
+    EXPECT_EQ(r.length, pcm.size());
+    EXPECT_EQ(r.lastError(), "");
+    EXPECT_EQ(r.detail(), "Ignoring the rest of the file: chunk 'LIST' at offset " + std::to_string(44 + pcm.size()) +
+                              " declares 100000 bytes, the RIFF form ends at " + std::to_string(file.size()) + "\n");
+
+    // Before the audio is complete the same damage is a refusal.
+    Bytes early = RiffBuilder().fmt(f).chunk("LIST", Bytes(20, 'x'), 100000).chunk("data", pcm).bytes();
+    writeFile(path, early);
+    ReadResult refused = readThrough(CLSID_WavSource, path);
+    EXPECT_FALSE(refused.opened);
+    EXPECT_EQ(refused.lastError(), "The file format is invalid or corrupted\n");
 }
 
 TEST(WavPcm, TruncatedDataEndsCleanly) {
