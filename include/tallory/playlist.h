@@ -40,11 +40,11 @@ TALLORY_API HRESULT PlaylistCreateFromFile(const char* path, IPlaylist** playlis
 
 // A playlist read from a file that must exist: E_FAIL and no object when the
 // file is missing, unreadable or not well-formed (the reason is reported).
-TALLORY_API HRESULT PlaylistOpenFile(const char* path, IPlaylist** playlist);
+TALLORY_API HRESULT PlaylistOpenFile(const char* path, IPlaylist** playlist) noexcept;
 
 // GetNext into a buffer of `capacity` bytes (TALLORY_PLAYLIST_ENTRY_MAX holds
 // any entry); S_FALSE and an empty string for an entry that does not fit.
-TALLORY_API HRESULT PlaylistGetNextEx(IPlaylist* playlist, char* buffer, int capacity);
+TALLORY_API HRESULT PlaylistGetNextEx(IPlaylist* playlist, char* buffer, int capacity) noexcept;
 
 }  // extern "C"
 

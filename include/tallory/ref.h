@@ -4,6 +4,7 @@
 #ifndef TALLORY_REF_H
 #define TALLORY_REF_H
 
+#include <cstddef>
 #include <utility>
 
 namespace tallory {
@@ -53,6 +54,9 @@ public:
         if (T* p = std::exchange(p_, nullptr)) p->Release();
     }
     void swap(Ref& other) noexcept { std::swap(p_, other.p_); }
+
+    friend bool operator==(const Ref& a, std::nullptr_t) noexcept { return a.p_ == nullptr; }
+    friend bool operator!=(const Ref& a, std::nullptr_t) noexcept { return a.p_ != nullptr; }
 
 private:
     T* p_ = nullptr;
