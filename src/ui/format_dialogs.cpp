@@ -391,6 +391,8 @@ void WmaSettingsDialog::fillFormats(int mode, int index) {
         }
     }
     int at = format->findData(QVariant::fromValue(QPoint(mode, index)));
+    // No stored choice (or one past the list): the format a conversion would use.
+    if (at < 0) at = format->findText(QStringLiteral("128 kbps, 44 kHz, stereo CBR"));
     format->setCurrentIndex(at >= 0 ? at : (format->count() > 0 ? 0 : -1));
     if (ok != nullptr) ok->setEnabled(format->count() > 0);
 }
