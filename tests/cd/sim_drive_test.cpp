@@ -251,10 +251,10 @@ TEST(SimDrive, JitterAndReadOffsetShiftByWholeSamples) {
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(run(drive, readCdCdb(100, 4), &buf).good());
         bool found = false;
-        for (int d = 25; d <= 35 && !found; ++d) {
+        for (int d = -35; d <= -25 && !found; ++d) {
             if (std::memcmp(buf.data(), img.bin.data() + 100 * 2352 + d * 4, buf.size()) == 0) {
                 found = true;
-                shifted += d != 30;
+                shifted += d != -30;
             }
         }
         EXPECT_TRUE(found);

@@ -372,10 +372,14 @@ void SimulatedDrive::readAudioSectors(SimCommand& c, int32_t lba, uint32_t count
     int jitter = 0;
     if (faults_.jitterShare > 0 && faults_.jitterMaxSamples > 0 &&
         std::uniform_real_distribution<double>(0, 1)(rng_) < faults_.jitterShare)
-        jitter = std::uniform_int_distribution<int>(-faults_.jitterMaxSamples, faults_.jitterMaxSamples)(rng_);
+    {
+        const int lo = std::min(faults_.jitterMinSamples, faults_.jitterMaxSamples);
+        jitter = std::uniform_int_distribution<int>(lo, faults_.jitterMaxSamples)(rng_);
+        if (std::uniform_int_distribution<int>(0, 1)(rng_) == 1) jitter = -jitter;
+    }
     std::vector<uint8_t> data(std::size_t(deliver) * bytesPerSector);
     std::vector<uint8_t> audio(std::size_t(deliver) * kRawSectorBytes);
-    const int64_t bytePos = int64_t(lba) * kRawSectorBytes + int64_t(faults_.readOffsetSamples + jitter) * 4;
+    const int64_t bytePos = int64_t(lba) * kRawSectorBytes + int64_t(jitter - faults_.readOffsetSamples) * 4;
     if (!d.readAudioBytes(bytePos, audio)) return c.fail(kSenseMediumError, 0x11, 0x00, true, uint32_t(lba));
     for (uint32_t i = 0; i < deliver; ++i) {
         uint8_t* out = data.data() + std::size_t(i) * bytesPerSector;
@@ -527,7 +531,8 @@ void SimulatedDrive::getConfiguration(SimCommand& c) {
     if (identity_.recorder) {
         const uint8_t buf = identity_.bufferUnderrunProtection ? 0x40 : 0;
         features.push_back(feature(0x002D, recordableMedium, {uint8_t(buf | 0x04), 0, 0, 0}, 2));  // TAO, test write
-        features.push_back(feature(0x002E, recordableMedium, {uint8_t(buf | 0x20 | 0x04), 0, 0, 0}));  // SAO
+        features.push_back(feature(0x002E, recordableMedium,
+                                    {uint8_t(buf | 0x20 | 0x04 | (identity_.cdTextWriting ? 0x01 : 0)), 0, 0, 0}));  // SAO, R-W
     }
     for (const auto& f : extraFeatures_) features.push_back(f);
     std::sort(features.begin(), features.end(),

@@ -47,8 +47,10 @@ struct SimFaults {
     // uniform whole number of stereo samples in [-jitterMaxSamples, jitterMaxSamples].
     double jitterShare = 0;
     int jitterMaxSamples = 0;
-    // The drive's constant read offset in samples: what it returns for LBA n
-    // starts readOffsetSamples samples later on the disc (as real drives do).
+    // The smallest size of a jitter that happens (0: any).
+    int jitterMinSamples = 0;
+    // The drive's read offset as rippers state it: the correction to apply.
+    // What it returns for LBA n starts readOffsetSamples samples early.
     int readOffsetSamples = 0;
     // Sectors that always fail with MEDIUM ERROR 11h/00h (unrecovered read error).
     std::set<int32_t> badSectors;
