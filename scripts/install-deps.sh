@@ -9,7 +9,7 @@ packages=(
   libxml2-dev libasound2-dev libcdio-dev libcdio-paranoia-dev qt6-base-dev libcli11-dev
   libgtest-dev libbenchmark-dev
   # independent implementations the tests compare against
-  ffmpeg sox lame vorbis-tools python3-mutagen xorriso genisoimage libcdio-utils sqlite3 bc mpg123
+  ffmpeg sox lame vorbis-tools python3-mutagen xorriso genisoimage libcdio-utils cd-paranoia sqlite3 bc mpg123
 )
 missing=()
 for p in "${packages[@]}"; do
