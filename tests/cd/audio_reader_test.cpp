@@ -89,6 +89,19 @@ TEST(AudioRead, JitterIsCorrectedToTheExactBytes) {
     }
 }
 
+TEST(AudioRead, UnitAttentionsOnTheWayAreRetried) {
+    ps::SimFaults f;
+    f.unitAttentionEvery = 5;
+    f.jitterShare = 0.2;
+    f.jitterMaxSamples = 40;
+    Rig rig = makeRig({{600}}, f);
+    AudioReadOptions o;
+    o.jitterSetting = 2;
+    Ripped r = rip(rig, 0, 600, o);
+    const auto want = imageBytes(rig, 0, 600);
+    EXPECT_TRUE(r.bytes == want) << firstDifference(r.bytes, want);
+}
+
 TEST(AudioRead, UnreadableSectorsByErrorMode) {
     ps::SimFaults f;
     f.jitterShare = 0.3;

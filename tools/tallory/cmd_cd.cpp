@@ -267,7 +267,7 @@ void addCdCommand(CLI::App& app, CommandAction& action) {
     CLI::App* cmd = app.add_subcommand("cd", "CD drives, tables of contents and ripping");
     cmd->require_subcommand(1);
     auto imageOption = [](CLI::App* c) {
-        c->add_option("--image", args.images, "Use this cue/bin image as a drive (repeatable)")->check(CLI::ExistingFile);
+        c->add_option("--image", args.images, "Use this cue/bin image as a drive (repeatable)");
     };
     CLI::App* drivesCmd = cmd->add_subcommand("drives", "List the CD drives");
     imageOption(drivesCmd);
