@@ -42,6 +42,11 @@ struct CDDBMatch {
 static_assert(sizeof(CDTrackRecord) == 24, "CDTrackRecord is 24 bytes");
 static_assert(sizeof(CDDBMatch) == 191, "CDDBMatch is packed");
 
+// A drive's CDDB operation is still running.
+#ifndef E_PENDING
+#define E_PENDING ((HRESULT)0x8000000Au)
+#endif
+
 // Capability bits of ICDDrive::GetCapabilities.
 #define CD_CAPABILITY_READS_AUDIO 1
 #define CD_CAPABILITY_RECORDS 2

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "cd/cd_track_source.h"
+#include "cd/cddb/cddb_client.h"
 #include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "platform/cdio/audiocd.h"
@@ -324,7 +327,34 @@ HRESULT CDDrive::GetTrackCount(int* count) {
 int CDDrive::GetMaxWriteSpeed() { return device_->record().maxSpeedIndex; }
 int CDDrive::EstimateWriteMinutes(int, uint32_t) { return 0; }
 HRESULT CDDrive::Record(HWND, IConvProgress*, const CDRecordRequest*, uint32_t, bool) { return E_NOTIMPL; }
-HRESULT CDDrive::LookupCDDB(ICDDBCallback*) { return E_NOTIMPL; }
+HRESULT CDDrive::LookupCDDB(ICDDBCallback* callback) {
+    if (callback == nullptr) return E_INVALIDARG;
+    bool expected = false;
+    // One operation of a drive at a time; a second is refused, not ignored.
+    if (!busy_.compare_exchange_strong(expected, true)) return E_PENDING;
+    AddRef();
+    callback->AddRef();
+    try {
+        std::thread([this, callback] {
+            HRESULT hr = E_FAIL;
+            try {
+                hr = cddb::runLookup(*this, callback);
+            } catch (...) {
+                hr = E_FAIL;
+            }
+            callback->Finished(hr == S_OK);
+            busy_ = false;
+            callback->Release();
+            Release();
+        }).detach();
+    } catch (const std::system_error&) {
+        busy_ = false;
+        callback->Release();
+        Release();
+        return E_FAIL;
+    }
+    return S_OK;
+}
 HRESULT CDDrive::SubmitCDDB(ICDDBCallback*) { return E_NOTIMPL; }
 
 HRESULT CDDrive::GetDescription(char* buffer, int capacity) {

@@ -4,4 +4,6 @@ target_sources(tallory_objects PRIVATE
   cd/cd_drives.cpp
   cd/cd_track_source.cpp
   cd/cd_exports.cpp
+  cd/cddb/xmcd.cpp
+  cd/cddb/cddb_client.cpp
 )
