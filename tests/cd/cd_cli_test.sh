@@ -83,6 +83,38 @@ check "only track 1 was ripped" '[ ! -f off/02.wav ]'
 "$tallory" cd rip --image disc.cue --to wav --jobs 2 --scheme "$work/jobs/<tracknum>" > /dev/null 2>&1
 check "parallel rips equal the serial ones" 'cmp -s jobs/02.wav rip/02.wav && cmp -s jobs/03.wav rip/03.wav'
 
+# CDDB lookup against a fixture server on 127.0.0.1 (never the default server).
+/usr/bin/python3 - "$work/port" <<'PY' &
+import http.server, socketserver, sys, threading
+class H(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers['Content-Length'])).decode()
+        if 'cddb+query' in body:
+            text = '211 inexact\r\nrock 0a000802 One / First\r\njazz 0a000802 Two / Second\r\n.\r\n'
+        else:
+            text = '210 jazz\r\n# xmcd\r\nDTITLE=Two / Second\r\nDYEAR=2001\r\nTTITLE0=Opening\r\nTTITLE1=Middle\r\nTTITLE2=End\r\n.\r\n'
+        self.send_response(200)
+        self.end_headers()
+        self.wfile.write(text.encode())
+    def log_message(self, *a):
+        pass
+srv = socketserver.TCPServer(('127.0.0.1', 0), H)
+open(sys.argv[1], 'w').write(str(srv.server_address[1]))
+threading.Timer(20, srv.shutdown).start()
+for _ in range(4):
+    srv.handle_request()
+PY
+server=$!
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+"$tallory" settings set AudioCD CDDB_Server 127.0.0.1 > /dev/null
+"$tallory" settings set AudioCD CDDB_Port "$(cat "$work/port")" --type int > /dev/null
+"$tallory" cd lookup --image disc.cue --match 2 > lookup.out 2> lookup.err < /dev/null
+check "lookup takes match 2 and prints the texts" 'grep -q "^Title *Second" lookup.out && grep -q "^02  Middle" lookup.out && grep -q "^Year *2001" lookup.out'
+"$tallory" cd lookup --image disc.cue > lookup2.out 2> lookup2.err < /dev/null
+check "several matches without --match and no terminal fail" '[ $? -eq 1 ] && grep -q "choose one with --match" lookup2.err'
+kill "$server" 2> /dev/null
+wait "$server" 2> /dev/null
+
 # Bad input: a missing or broken image is one line on standard error, status 1.
 "$tallory" cd toc --image "$work/absent.cue" > /dev/null 2> err.txt
 st=$?
@@ -94,5 +126,5 @@ check "a broken image is status 1 with one line" '[ $st -eq 1 ] && [ "$(wc -l < 
 "$tallory" cd rip --image disc.cue --to wav --tracks 7 --scheme "$work/x/<tracknum>" > /dev/null 2>&1
 check "a track the disc lacks fails" '[ $? -ne 0 ]'
 
-echo "$((16 - failures)) passed, $failures failed"
+echo "$((18 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

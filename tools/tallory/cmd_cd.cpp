@@ -1,10 +1,17 @@
 // tallory cd: the CD drives, a disc's table of contents, and ripping tracks
 // through BatchConvertEx. --image uses a cue/bin image as the drive.
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <iostream>
+#include <mutex>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -27,6 +34,7 @@ struct CdArgs {
     int jobs = 1;
     std::string log;
     bool overwrite = false;
+    int match = 0;  // 1-based, 0: ask on a terminal
 };
 
 std::string msf(uint32_t sectors) {
@@ -260,6 +268,90 @@ int runRip(const CdArgs& a) {
     return hr == S_OK && result.failed == 0 ? kExitOk : kExitFailed;
 }
 
+// Reports a lookup on the terminal and waits for it to end.
+class LookupCallback final : public ICDDBCallback {
+public:
+    explicit LookupCallback(int match) : match_(match) {}
+    HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
+    uint32_t AddRef() override { return ++refs_; }
+    uint32_t Release() override { return --refs_; }
+    void Reserved() override {}
+    int ShowStatus(const char* text) override {
+        if (text != nullptr && *text != 0) std::fprintf(stderr, "%s\n", text);
+        return 0;
+    }
+    int ChooseMatch(const CDDBMatch* matches, int count, int* index) override {
+        for (int i = 0; i < count; ++i)
+            std::printf("%d  %s  %s  %s / %s%s\n", i + 1, matches[i].category, matches[i].discId, matches[i].artist,
+                        matches[i].title, matches[i].exact ? "" : "  (inexact)");
+        int pick = match_;
+        if (pick == 0 && isatty(STDIN_FILENO)) {
+            std::printf("Which one (1-%d, empty to cancel)? ", count);
+            std::fflush(stdout);
+            std::string line;
+            std::getline(std::cin, line);
+            try {
+                pick = line.empty() ? 0 : std::stoi(line);
+            } catch (...) {
+                pick = 0;
+            }
+        } else if (pick == 0) {
+            std::fprintf(stderr, "tallory: %d matches; choose one with --match N\n", count);
+        }
+        if (pick < 1 || pick > count) return *index = -1;
+        return *index = pick - 1;
+    }
+    void Finished(bool success) override {
+        std::lock_guard l(m_);
+        ok_ = success;
+        done_ = true;
+        cv_.notify_all();
+    }
+    bool wait() {
+        std::unique_lock l(m_);
+        cv_.wait(l, [&] { return done_; });
+        l.unlock();
+        while (refs_.load() != 1) std::this_thread::yield();  // the lookup thread's reference
+        return ok_;
+    }
+
+private:
+    int match_;
+    std::atomic<uint32_t> refs_{1};
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    bool ok_ = false;
+};
+
+int runLookup(const CdArgs& a) {
+    Ref<ICDDrives> drives;
+    Ref<ICDDrive> drive;
+    if (!openDrives(a, drives) || !pickDrive(a, drives.get(), drive)) return kExitFailed;
+    if (FAILED(drive->RefreshTOC())) return fail("cannot read the table of contents (no disc?)");
+    LookupCallback cb(a.match);
+    if (FAILED(drive->LookupCDDB(&cb))) return fail("cannot start the CDDB lookup");
+    if (!cb.wait()) return fail("no CDDB information for this disc");
+    char buf[TALLORY_MAX_PATH * 4];
+    auto show = [&](const char* label, bool (ICDDrive::*get)(char*, int)) {
+        if ((drive.get()->*get)(buf, sizeof buf)) std::printf("%-9s%s\n", label, buf);
+    };
+    show("Artist", &ICDDrive::GetArtist);
+    show("Title", &ICDDrive::GetTitle);
+    show("Genre", &ICDDrive::GetGenre);
+    show("Category", &ICDDrive::GetCategory);
+    int year = -1;
+    if (drive->GetYear(&year) && year != -1) std::printf("%-9s%d\n", "Year", year);
+    const uint32_t* layout = drive->GetDiscLayout();
+    for (uint32_t i = 0; layout != nullptr && i < layout[0]; ++i) {
+        if (!drive->GetTrackTitle(int(i), buf, sizeof buf)) continue;
+        std::printf("%02u  %s", i + 1, buf);
+        if (drive->GetTrackExtra(int(i), buf, sizeof buf)) std::printf("  (%s)", buf);
+        std::printf("\n");
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 void addCdCommand(CLI::App& app, CommandAction& action) {
@@ -289,6 +381,11 @@ void addCdCommand(CLI::App& app, CommandAction& action) {
     rip->add_option("--log", args.log, "Write the rip log here (default: rip.log beside the first output)");
     rip->add_flag("--overwrite", args.overwrite, "Replace existing output files");
     rip->callback([&] { action = [] { return runRip(args); }; });
+    CLI::App* lookup = cmd->add_subcommand("lookup", "Look the disc up on the CDDB server (setting AudioCD CDDB_Server)");
+    lookup->add_option("DEVICE", args.device, "The drive: /dev/srN, an image, or an index of tallory cd drives");
+    imageOption(lookup);
+    lookup->add_option("--match", args.match, "Take match N of several (default: ask on a terminal)")->check(CLI::PositiveNumber);
+    lookup->callback([&] { action = [] { return runLookup(args); }; });
 }
 
 }  // namespace tallory::cli
