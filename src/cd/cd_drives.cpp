@@ -8,6 +8,7 @@
 
 #include "cd/cd_track_source.h"
 #include "cd/cddb/cddb_client.h"
+#include "cd/cddb/local_cache.h"
 #include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "platform/cdio/audiocd.h"
@@ -62,7 +63,49 @@ bool splitTrackPath(const std::string& path, std::string* root, int* track) {
 CDDrive::CDDrive(CDDrives* owner, std::shared_ptr<engine::scsi::Device> device, int index)
     : owner_(owner), device_(std::move(device)), index_(index) {}
 
-CDDrive::~CDDrive() = default;
+CDDrive::~CDDrive() {
+    // The drive's end drops its disc data: edited texts go to the local cache first.
+    try {
+        bool store = false;
+        {
+            std::lock_guard lock(mutex_);
+            store = modified_ && !records_.empty();
+        }
+        if (store) storeInCache(texts());
+    } catch (...) {
+    }
+}
+
+CDDrive::DiscTexts CDDrive::texts() {
+    std::lock_guard lock(mutex_);
+    DiscTexts t;
+    t.serial = records_.empty() ? 0 : records_.front().discSerial;
+    t.title = title_;
+    t.artist = artist_;
+    t.genre = genre_;
+    t.category = category_;
+    t.year = year_;
+    for (const Entry& e : entries_) t.entries.emplace_back(e.title, e.extra);
+    return t;
+}
+
+void CDDrive::storeInCache(const DiscTexts& t) {
+    if (t.serial == 0) return;
+    cddb::IniSection s{cddb::sectionName(t.serial), {}};
+    s.set("EntryType", "1");
+    s.set("Artist", t.artist);
+    s.set("Title", t.title);
+    s.set("Genre", t.category);
+    s.set("ID3Genre", t.genre);
+    s.set("Year", t.year == -1 ? "" : std::to_string(t.year));
+    s.set("NumTracks", std::to_string(t.entries.size()));
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        s.set(std::to_string(i), t.entries[i].first);
+        s.set("Ext" + std::to_string(i), t.entries[i].second);
+    }
+    std::string error;
+    if (!cddb::storeCacheSection(s, &error)) std::fprintf(stderr, "tallory: local CD cache: %s\n", error.c_str());
+}
 
 HRESULT CDDrive::QueryInterface(const IID& riid, void** object) {
     if (object == nullptr) return E_INVALIDARG;
@@ -147,9 +190,14 @@ int CDDrive::GetCapabilities() {
 
 HRESULT CDDrive::RefreshTOC() {
     return core::guardExport("ICDDrive::RefreshTOC", E_FAIL, [&]() -> HRESULT {
+        bool store = false;
         {
             std::lock_guard lock(mutex_);
-            // The local cache of edited disc texts comes with the CDDB client.
+            store = modified_ && !records_.empty();
+        }
+        if (store) storeInCache(texts());
+        {
+            std::lock_guard lock(mutex_);
             records_.clear();
             entries_.clear();
             toc_.clear();
@@ -327,7 +375,7 @@ HRESULT CDDrive::GetTrackCount(int* count) {
 int CDDrive::GetMaxWriteSpeed() { return device_->record().maxSpeedIndex; }
 int CDDrive::EstimateWriteMinutes(int, uint32_t) { return 0; }
 HRESULT CDDrive::Record(HWND, IConvProgress*, const CDRecordRequest*, uint32_t, bool) { return E_NOTIMPL; }
-HRESULT CDDrive::LookupCDDB(ICDDBCallback* callback) {
+HRESULT CDDrive::startOperation(ICDDBCallback* callback, HRESULT (*run)(CDDrive&, ICDDBCallback*)) {
     if (callback == nullptr) return E_INVALIDARG;
     bool expected = false;
     // One operation of a drive at a time; a second is refused, not ignored.
@@ -335,10 +383,10 @@ HRESULT CDDrive::LookupCDDB(ICDDBCallback* callback) {
     AddRef();
     callback->AddRef();
     try {
-        std::thread([this, callback] {
+        std::thread([this, callback, run] {
             HRESULT hr = E_FAIL;
             try {
-                hr = cddb::runLookup(*this, callback);
+                hr = run(*this, callback);
             } catch (...) {
                 hr = E_FAIL;
             }
@@ -355,7 +403,12 @@ HRESULT CDDrive::LookupCDDB(ICDDBCallback* callback) {
     }
     return S_OK;
 }
-HRESULT CDDrive::SubmitCDDB(ICDDBCallback*) { return E_NOTIMPL; }
+HRESULT CDDrive::LookupCDDB(ICDDBCallback* callback) {
+    return core::guardExport("ICDDrive::LookupCDDB", E_FAIL, [&] { return startOperation(callback, cddb::runLookup); });
+}
+HRESULT CDDrive::SubmitCDDB(ICDDBCallback* callback) {
+    return core::guardExport("ICDDrive::SubmitCDDB", E_FAIL, [&] { return startOperation(callback, cddb::runSubmit); });
+}
 
 HRESULT CDDrive::GetDescription(char* buffer, int capacity) {
     if (buffer == nullptr || capacity <= 0) return E_INVALIDARG;

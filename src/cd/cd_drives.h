@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cd/disc_id.h"
@@ -76,7 +77,21 @@ public:
     std::string modelKey() const;
     int readOffset();
 
+    // The disc and track texts as they stand, for the local cache and submissions.
+    struct DiscTexts {
+        uint32_t serial = 0;  // of the first audio track; 0 without records
+        std::string title, artist, genre, category;
+        int year = -1;
+        std::vector<std::pair<std::string, std::string>> entries;  // title, extra of every table entry
+    };
+    DiscTexts texts();
+
 private:
+    // Stores modified texts of the current disc in the local cache.
+    void storeInCache(const DiscTexts& texts);
+    // Runs `run` on a thread of its own under the busy mark.
+    HRESULT startOperation(ICDDBCallback* callback, HRESULT (*run)(CDDrive&, ICDDBCallback*));
+
     struct Entry {
         int recordIndex = -1;
         std::string title;

@@ -6,4 +6,5 @@ target_sources(tallory_objects PRIVATE
   cd/cd_exports.cpp
   cd/cddb/xmcd.cpp
   cd/cddb/cddb_client.cpp
+  cd/cddb/local_cache.cpp
 )

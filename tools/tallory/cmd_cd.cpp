@@ -35,6 +35,10 @@ struct CdArgs {
     std::string log;
     bool overwrite = false;
     int match = 0;  // 1-based, 0: ask on a terminal
+    std::string email, category, artist, title, genre;
+    int year = -1;
+    bool yearGiven = false;
+    std::vector<std::string> trackTitles;
 };
 
 std::string msf(uint32_t sectors) {
@@ -277,7 +281,17 @@ public:
     uint32_t Release() override { return --refs_; }
     void Reserved() override {}
     int ShowStatus(const char* text) override {
-        if (text != nullptr && *text != 0) std::fprintf(stderr, "%s\n", text);
+        if (text == nullptr || *text == 0) return 0;
+        if (std::string(text) == "REVISION") {
+            // The disc is already on the server: a revision of its entry.
+            if (!isatty(STDIN_FILENO)) return 0;
+            std::printf("The disc is already in the CDDB database; submit a revision (y/N)? ");
+            std::fflush(stdout);
+            std::string line;
+            std::getline(std::cin, line);
+            return !line.empty() && (line[0] == 'y' || line[0] == 'Y') ? 0 : -1;
+        }
+        std::fprintf(stderr, "%s\n", text);
         return 0;
     }
     int ChooseMatch(const CDDBMatch* matches, int count, int* index) override {
@@ -352,6 +366,32 @@ int runLookup(const CdArgs& a) {
     return kExitOk;
 }
 
+int runSubmit(const CdArgs& a) {
+    Ref<ICDDrives> drives;
+    Ref<ICDDrive> drive;
+    if (!openDrives(a, drives) || !pickDrive(a, drives.get(), drive)) return kExitFailed;
+    if (FAILED(drive->RefreshTOC())) return fail("cannot read the table of contents (no disc?)");
+    const uint32_t* layout = drive->GetDiscLayout();
+    const int entries = layout != nullptr ? int(layout[0]) : 0;
+    if (int(a.trackTitles.size()) > entries)
+        return fail("--track-title given " + std::to_string(a.trackTitles.size()) + " times; the disc has " +
+                    std::to_string(entries) + " tracks");
+    // The sender is the setting the submission reads; it stays for later submissions.
+    if (!PutProfileString("AudioCD", "CDDB_EMailAddress", a.email.c_str())) return fail("cannot store the e-mail address");
+    drive->SetCategory(a.category.c_str());
+    if (!a.artist.empty()) drive->SetArtist(a.artist.c_str());
+    if (!a.title.empty()) drive->SetTitle(a.title.c_str());
+    if (!a.genre.empty()) drive->SetGenre(a.genre.c_str());
+    if (a.yearGiven) drive->SetYear(a.year);
+    for (std::size_t i = 0; i < a.trackTitles.size(); ++i) drive->SetTrackTitle(int(i), a.trackTitles[i].c_str());
+    LookupCallback cb(0);
+    const HRESULT hr = drive->SubmitCDDB(&cb);
+    if (hr == E_PENDING) return fail("a CDDB operation of this drive is still running");
+    if (FAILED(hr)) return fail("cannot start the CDDB submission");
+    if (!cb.wait()) return fail("the CDDB submission failed");
+    return kExitOk;
+}
+
 }  // namespace
 
 void addCdCommand(CLI::App& app, CommandAction& action) {
@@ -386,6 +426,23 @@ void addCdCommand(CLI::App& app, CommandAction& action) {
     imageOption(lookup);
     lookup->add_option("--match", args.match, "Take match N of several (default: ask on a terminal)")->check(CLI::PositiveNumber);
     lookup->callback([&] { action = [] { return runLookup(args); }; });
+    CLI::App* submit = cmd->add_subcommand("submit", "Send the disc's texts to the CDDB server");
+    submit->add_option("DEVICE", args.device, "The drive: /dev/srN, an image, or an index of tallory cd drives");
+    imageOption(submit);
+    submit->add_option("--email", args.email, "The sender's address (kept as setting AudioCD CDDB_EMailAddress)")
+        ->required();
+    submit->add_option("--category", args.category, "The CDDB category")
+        ->required()
+        ->check(CLI::IsMember({"blues", "classical", "country", "data", "folk", "jazz", "misc", "newage", "reggae",
+                               "rock", "soundtrack"}));
+    submit->add_option("--artist", args.artist, "The disc's artist");
+    submit->add_option("--title", args.title, "The disc's title");
+    submit->add_option("--genre", args.genre, "The disc's genre");
+    submit->add_option("--year", args.year, "The disc's year")
+        ->check(CLI::Range(0, 9999))
+        ->each([](const std::string&) { args.yearGiven = true; });
+    submit->add_option("--track-title", args.trackTitles, "Title of the next track, in order (repeatable)");
+    submit->callback([&] { action = [] { return runSubmit(args); }; });
 }
 
 }  // namespace tallory::cli

@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "cd/cd_drives.h"
+#include "cd/cddb/local_cache.h"
+#include "cd/cddb/xmcd.h"
 #include "tallory/cd.h"
-
-namespace tallory::cd {
-class CDDrive;
-}
 
 namespace tallory::cd::cddb {
 
@@ -49,6 +48,16 @@ std::optional<std::string> post(const CddbSettings& s, const std::string& body);
 // The lookup of Algorithms 7 on the calling thread: 0 when the disc texts
 // were filled, else non-zero (E_UNEXPECTED without audio tracks).
 HRESULT runLookup(CDDrive& drive, ICDDBCallback* callback);
+// The submission on the calling thread: 0 when the server answered "200".
+HRESULT runSubmit(CDDrive& drive, ICDDBCallback* callback);
+
+// The local cache's match of a disc serial (section "%X" with a non-zero
+// "NumTracks"), or false.
+bool localMatch(uint32_t serial, uint32_t discId, CDDBMatch& match);
+// The xmcd text of a local match, built from its section.
+std::string localEntryText(const IniSection& section, const CDDBMatch& match);
+// The xmcd text submitted for a disc; `existing` is the server's current entry.
+std::string submissionText(const DiscQuery& q, const CDDrive::DiscTexts& texts, const std::vector<XmcdEntry>& existing);
 
 }  // namespace tallory::cd::cddb
 
