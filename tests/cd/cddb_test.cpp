@@ -14,11 +14,13 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 #include "cd/cddb/cddb_client.h"
+#include "cd/cddb/local_cache.h"
 #include "cd/cddb/xmcd.h"
 #include "cd/engine/scsi/scsi_layer.h"
 #include "cd_test_support.h"
@@ -108,10 +110,11 @@ public:
     uint32_t AddRef() override { return ++refs; }
     uint32_t Release() override { return --refs; }
     void Reserved() override {}
+    int revisionAnswer = 0;
     int ShowStatus(const char* text) override {
         std::lock_guard l(m);
         statuses.push_back(text);
-        return 0;
+        return std::string(text) == "REVISION" ? revisionAnswer : 0;
     }
     int ChooseMatch(const CDDBMatch* matches, int count, int* index) override {
         offered.assign(matches, matches + count);
@@ -154,6 +157,8 @@ const char* kRecord =
 class Cddb : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Every case starts without a local cache (an earlier case's drive stored its texts).
+        std::filesystem::remove(cddb::cacheFilePath());
         img_ = cdtest::makeImage({{300}, {300}});
         auto sim = std::make_shared<ps::SimulatedDrive>();
         sim->loadDisc(std::shared_ptr<ps::DiscModel>(ps::loadCueImage(img_.cuePath).disc));
@@ -300,6 +305,273 @@ TEST_F(Cddb, ThroughTheProxy) {
     ASSERT_TRUE(cb.wait());
     EXPECT_TRUE(cb.ok);
     EXPECT_EQ(proxy.requests().at(0).compare(0, 45, "POST http://cddb.invalid/~cddb/cddb.cgi HTTP/"), 0);
+}
+
+// The body of a captured request (after its blank line).
+std::string requestBody(const std::string& req) {
+    const std::size_t head = req.find("\r\n\r\n");
+    return head == std::string::npos ? "" : req.substr(head + 4);
+}
+
+TEST_F(Cddb, SubmissionCarriesHeadersCommentsAndSplitsLongTitles) {
+    const std::string longTitle = std::string(150, 'x') + "\xc3\xa9" + std::string(148, 'y');  // 300 bytes, UTF-8
+    ASSERT_EQ(longTitle.size(), 300u);
+    FixtureServer server([](const std::string& req) {
+        if (req.find("cmd=cddb+query") != std::string::npos)
+            return http("211 list\r\njazz 0a000802 Old / Entry\r\nrock 0a000802 Old / Entry\r\n.\r\n");
+        if (req.find("cmd=cddb+read+rock") != std::string::npos)
+            return http("210 rock 0a000802\r\n# xmcd\r\n#\r\n# revision: 7\r\nDTITLE=Old / Entry\r\n"
+                        "EXTD=kept notes\r\nPLAYORDER=2,1\r\n.\r\n");
+        if (req.compare(0, 22, "POST /~cddb/submit.cgi") == 0) return http("200 OK, submission has been sent.\r\n");
+        return http("500 unexpected\r\n");
+    });
+    PutProfileInt("AudioCD", "CDDB_Port", server.port());
+    PutProfileString("AudioCD", "CDDB_EMailAddress", "someone@example.org");
+    drive_->SetArtist("An Artist");
+    drive_->SetTitle("A Title");
+    drive_->SetCategory("Rock");
+    drive_->SetGenre("Ska");
+    drive_->SetYear(1999);
+    drive_->SetTrackTitle(0, longTitle.c_str());
+    drive_->SetTrackTitle(1, "Two\nlines");
+    drive_->SetTrackExtra(1, "an extra");
+    Callback cb;
+    ASSERT_EQ(drive_->SubmitCDDB(&cb), S_OK);
+    ASSERT_TRUE(cb.wait());
+    EXPECT_TRUE(cb.ok);  // "200" is success
+    EXPECT_EQ(cb.statuses.back(), "Submission succeeded");
+    EXPECT_NE(std::find(cb.statuses.begin(), cb.statuses.end(), "REVISION"), cb.statuses.end());
+    const auto reqs = server.requests();
+    ASSERT_EQ(reqs.size(), 3u);  // query, read of the rock entry, submission
+    EXPECT_NE(reqs[1].find("cmd=cddb+read+rock+0a000802"), std::string::npos);
+    const std::string& sub = reqs[2];
+    char id[16];
+    std::snprintf(id, sizeof id, "%08x", drive_->GetDiscId());
+    for (const std::string& h : std::vector<std::string>{"POST /~cddb/submit.cgi HTTP/1.0\r\n", "\r\nUser-Agent: Tallory\r\n",
+                                "\r\nSubmit-Mode: submit\r\n", "\r\nCategory: Rock\r\n",
+                                std::string("\r\nDiscid: ") + id + "\r\n", "\r\nUser-Email: someone@example.org\r\n",
+                                "\r\nX-Cddbd-Note: Tallory Support <", "\r\nCharset: UTF-8\r\n"})
+        EXPECT_NE(sub.find(h), std::string::npos) << h;
+    const std::string body = requestBody(sub);
+    const std::size_t cl = sub.find("Content-Length: ");
+    ASSERT_NE(cl, std::string::npos);
+    EXPECT_EQ(std::stoul(sub.substr(cl + 16)), body.size());
+    EXPECT_EQ(body.compare(0, 29, "# xmcd\r\n#\r\n# Track frame offs"), 0) << body;
+    EXPECT_NE(body.find("#\t150\r\n#\t450\r\n#\r\n# Disc length: 10 seconds\r\n#\r\n# Revision: 8\r\n"
+                        "# Submitted via: Tallory v4.5 "),
+              std::string::npos)
+        << body;
+    EXPECT_NE(body.find(std::string("DISCID=") + id + "\r\nDTITLE=An Artist / A Title\r\nDYEAR=1999\r\nDGENRE=Ska\r\n"),
+              std::string::npos);
+    EXPECT_NE(body.find("EXTD=kept notes\r\n"), std::string::npos);
+    EXPECT_NE(body.find("PLAYORDER=2,1\r\n"), std::string::npos);
+    EXPECT_NE(body.find("TTITLE1=Two\\nlines\r\n"), std::string::npos);
+    std::size_t lines = 0;
+    for (std::size_t p = 0; (p = body.find("TTITLE0=", p)) != std::string::npos; ++p) ++lines;
+    EXPECT_EQ(lines, 2u);
+    const auto back = cddb::parseXmcd(body);
+    EXPECT_EQ(*cddb::findValue(back, "TTITLE0"), longTitle);
+    EXPECT_EQ(*cddb::findValue(back, "EXTT1"), "an extra");
+    EXPECT_EQ(*cddb::findValue(back, "EXTT0"), "");
+    // libcddb reads the submitted text with the long title joined too.
+    const std::string dir = cdtest::makeTempFolder("cddbsub");
+    std::filesystem::create_directories(dir + "/rock");
+    std::ofstream(dir + "/rock/" + id) << body;
+    cddb_conn_t* conn = cddb_new();
+    cddb_cache_set_dir(conn, dir.c_str());
+    cddb_cache_only(conn);
+    cddb_disc_t* disc = cddb_disc_new();
+    cddb_disc_set_category_str(disc, "rock");
+    cddb_disc_set_discid(disc, drive_->GetDiscId());
+    ASSERT_EQ(cddb_read(conn, disc), 1) << cddb_error_str(cddb_errno(conn));
+    EXPECT_STREQ(cddb_disc_get_artist(disc), "An Artist");
+    EXPECT_EQ(int(cddb_disc_get_year(disc)), 1999);
+    ASSERT_EQ(cddb_disc_get_track_count(disc), 2);
+    EXPECT_EQ(std::string(cddb_track_get_title(cddb_disc_get_track(disc, 0))), longTitle);
+    EXPECT_EQ(int(cddb_disc_get_length(disc)), 10);
+    cddb_disc_destroy(disc);
+    cddb_destroy(conn);
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(Cddb, SubmissionFailuresAndABusyDrive) {
+    std::atomic<int> code{0};
+    FixtureServer server([&](const std::string& req) {
+        if (req.find("cmd=cddb+query") != std::string::npos) {
+            if (code == 1) return std::string("<silent>");
+            return http("202 No match\r\n");
+        }
+        return http("501 Missing or illegal e-mail address\r\n");
+    });
+    PutProfileInt("AudioCD", "CDDB_Port", server.port());
+    drive_->SetCategory("misc");
+    // No sender address: failed, and nothing is submitted.
+    PutProfileString("AudioCD", "CDDB_EMailAddress", "");
+    Callback noMail;
+    ASSERT_EQ(drive_->SubmitCDDB(&noMail), S_OK);
+    ASSERT_TRUE(noMail.wait());
+    EXPECT_FALSE(noMail.ok);
+    EXPECT_EQ(noMail.statuses.back(), "Submission failed");
+    for (const auto& r : server.requests()) EXPECT_EQ(r.find("submit.cgi"), std::string::npos);
+    // A server that refuses: failed.
+    PutProfileString("AudioCD", "CDDB_EMailAddress", "a@b.example");
+    Callback refused;
+    ASSERT_EQ(drive_->SubmitCDDB(&refused), S_OK);
+    ASSERT_TRUE(refused.wait());
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.statuses.back(), "Submission failed");
+    EXPECT_EQ(server.requests().back().compare(0, 22, "POST /~cddb/submit.cgi"), 0);
+    // While one operation waits on a silent server, a second submit or lookup is refused.
+    code = 1;
+    PutProfileInt("AudioCD", "CDDB_TimeoutMs", 400);
+    Callback slow, second, third;
+    ASSERT_EQ(drive_->SubmitCDDB(&slow), S_OK);
+    EXPECT_EQ(drive_->SubmitCDDB(&second), E_PENDING);
+    EXPECT_EQ(drive_->LookupCDDB(&third), E_PENDING);
+    EXPECT_EQ(drive_->SubmitCDDB(nullptr), E_INVALIDARG);
+    ASSERT_TRUE(slow.wait());
+    EXPECT_EQ(second.refs.load(), 1u);
+}
+
+// The cache file's sections, read independently of the cache code's own reader.
+std::map<std::string, std::map<std::string, std::string>> rawIni(const std::string& path) {
+    std::map<std::string, std::map<std::string, std::string>> out;
+    std::ifstream f(path);
+    std::string line, section;
+    while (std::getline(f, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        if (line[0] == '[') section = line.substr(1, line.find(']') - 1);
+        else out[section][line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+    }
+    return out;
+}
+
+TEST_F(Cddb, LocalCacheStoresEditedTextsAndAnswersAloneOrMerged) {
+    const std::vector<CDTrackRecord> none;
+    char serial[16];
+    {
+        int count = 0;
+        drive_->GetTrackCount(&count);
+        ASSERT_EQ(count, 2);
+    }
+    // The serial of the first audio track names the section.
+    Ref<ICDTrack> track;
+    ASSERT_EQ(drive_->OpenTrack(0, track.out()), S_OK);
+    CDTrackRecord rec{};
+    track->GetTrackRecord(&rec);
+    track = Ref<ICDTrack>();
+    std::snprintf(serial, sizeof serial, "%X", rec.discSerial);
+    const std::string evil = "Evil\n[X]\nNumTracks=0\r\nArtist=Injected";
+    drive_->SetArtist("Cached Artist");
+    drive_->SetTitle(evil.c_str());
+    drive_->SetCategory("folk");
+    drive_->SetGenre("Folk Rock");
+    drive_->SetYear(1971);
+    drive_->SetTrackTitle(0, "Opening \\ tune\ttabbed");
+    drive_->SetTrackExtra(1, "second extra");
+    // A new table drops the edited texts into the cache.
+    ASSERT_EQ(drive_->RefreshTOC(), S_OK);
+    const std::string path = cddb::cacheFilePath();
+    const auto ini = rawIni(path);
+    ASSERT_EQ(ini.size(), 1u) << "a title's line breaks added a section";
+    const auto& keys = ini.at(serial);
+    EXPECT_EQ(keys.at("EntryType"), "1");
+    EXPECT_EQ(keys.at("Artist"), "Cached Artist");
+    EXPECT_EQ(keys.at("NumTracks"), "2");
+    EXPECT_EQ(keys.at("Genre"), "folk");
+    EXPECT_EQ(keys.at("ID3Genre"), "Folk Rock");
+    EXPECT_EQ(keys.at("Year"), "1971");
+    EXPECT_EQ(keys.at("1"), "Track 2");
+    EXPECT_EQ(keys.at("Ext1"), "second extra");
+    EXPECT_EQ(keys.size(), 11u);
+    // Nothing but the file (and its lock) is left in the folder: the new file was renamed over.
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path())) {
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(name == "cdplayer.ini" || name == "cdplayer.ini.lock" || name.find("settings") == 0) << name;
+    }
+    EXPECT_EQ(drive_->RefreshTOC(), S_OK);  // not modified: the file stays as it is
+    EXPECT_EQ(rawIni(path), ini);
+
+    // The server is down: the cache answers alone.
+    PutProfileInt("AudioCD", "CDDB_Port", 1);
+    Callback alone;
+    ASSERT_EQ(drive_->LookupCDDB(&alone), S_OK);
+    ASSERT_TRUE(alone.wait());
+    EXPECT_TRUE(alone.ok);
+    EXPECT_TRUE(alone.offered.empty());
+    EXPECT_EQ(text(&ICDDrive::GetArtist), "Cached Artist");
+    EXPECT_EQ(text(&ICDDrive::GetTitle), evil.substr(0, 80));
+    EXPECT_EQ(text(&ICDDrive::GetCategory), "folk");
+    EXPECT_EQ(text(&ICDDrive::GetGenre), "Folk Rock");
+    int year = 0;
+    drive_->GetYear(&year);
+    EXPECT_EQ(year, 1971);
+    EXPECT_EQ(trackTitle(0), "Opening \\ tune\ttabbed");
+    EXPECT_EQ(trackTitle(1), "Track 2");
+    char extra[64] = "";
+    drive_->GetTrackExtra(1, extra, sizeof extra);
+    EXPECT_STREQ(extra, "second extra");
+
+    // A server match equal to the cache's shows once; a different one beside it.
+    char id[16];
+    std::snprintf(id, sizeof id, "%08x", drive_->GetDiscId());
+    std::string serverLine;
+    FixtureServer server([&](const std::string& req) {
+        if (req.find("cmd=cddb+query") != std::string::npos) return http("200 " + serverLine + "\r\n");
+        return http("210 folk " + std::string(id) + "\r\nDTITLE=x / y\r\nTTITLE0=From the server\r\n.\r\n");
+    });
+    PutProfileInt("AudioCD", "CDDB_Port", server.port());
+    // The title with its line break cannot arrive in a one-line answer; give the cache a plain one.
+    drive_->SetTitle("Plain Title");
+    ASSERT_EQ(drive_->RefreshTOC(), S_OK);
+    serverLine = std::string("folk ") + id + " Cached Artist / Plain Title";
+    Callback merged;
+    ASSERT_EQ(drive_->LookupCDDB(&merged), S_OK);
+    ASSERT_TRUE(merged.wait());
+    EXPECT_TRUE(merged.ok);
+    EXPECT_TRUE(merged.offered.empty());  // one match, no choice
+    EXPECT_EQ(trackTitle(0), "From the server");
+    serverLine = std::string("rock ") + id + " Someone / Else";
+    Callback both;
+    both.chooseWith = 1;
+    ASSERT_EQ(drive_->LookupCDDB(&both), S_OK);
+    ASSERT_TRUE(both.wait());
+    ASSERT_EQ(both.offered.size(), 2u);
+    EXPECT_EQ(uint32_t{both.offered[1].cacheSection}, rec.discSerial);
+    EXPECT_EQ(uint32_t{both.offered[0].cacheSection}, 0u);
+    EXPECT_EQ(uint32_t{both.offered[1].exact}, 1u);
+    EXPECT_EQ(server.requests().size(), 3u);  // the chosen local match is read from the cache
+    (void)none;
+}
+
+TEST(LocalCache, IniEscapesRoundTripAndBadLinesAreSkipped) {
+    std::string all;
+    for (int c = 1; c < 128; ++c) all += char(c);
+    all += "\\x4";  // a cut escape stays literal
+    cddb::IniSection s{"1A2B", {}};
+    s.set("Title", all);
+    s.set("title", "replaced");  // keys without regard to case
+    s.set("Artist", "");
+    const std::string text = cddb::writeIni({s});
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+    auto back = cddb::parseIni(text);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(*back[0].find("TITLE"), "replaced");
+    s.set("Title", all);
+    back = cddb::parseIni(cddb::writeIni({s}));
+    EXPECT_EQ(*back[0].find("Title"), all);
+    EXPECT_EQ(*back[0].find("Artist"), "");
+    const auto messy = cddb::parseIni(
+        "orphan=1\n; comment\n[1a2b]\r\n  Title = spaced\nno equals sign\n=novalue\n[broken\nLost=1\n"
+        "[1A2B]\nTitle=second\nNumTracks=3\n[]\nk=v\n");
+    ASSERT_EQ(messy.size(), 2u);
+    EXPECT_EQ(*messy[0].find("Title"), " spaced");  // the first value counts
+    EXPECT_EQ(*messy[0].find("NumTracks"), "3");
+    EXPECT_EQ(messy[0].find("Lost"), nullptr);
+    EXPECT_EQ(messy[0].find("orphan"), nullptr);
+    EXPECT_EQ(messy[1].name, "");
+    EXPECT_EQ(cddb::sectionName(0x1a2b), "1A2B");
 }
 
 TEST(Xmcd, WriterRoundTripsAndSplitsLongValuesBetweenEscapes) {
