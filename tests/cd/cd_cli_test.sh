@@ -115,6 +115,42 @@ check "several matches without --match and no terminal fail" '[ $? -eq 1 ] && gr
 kill "$server" 2> /dev/null
 wait "$server" 2> /dev/null
 
+# CDDB submission: the server captures what is sent; the texts then sit in the local cache.
+/usr/bin/python3 - "$work/port2" "$work/submitted" <<'PY' &
+import http.server, socketserver, sys, threading
+class H(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers['Content-Length'])).decode()
+        if self.path == '/~cddb/submit.cgi':
+            open(sys.argv[2], 'w').write(str(self.headers) + '\n' + body)
+            text = '200 OK, submission has been sent.\r\n'
+        else:
+            text = '202 No match\r\n'
+        self.send_response(200)
+        self.end_headers()
+        self.wfile.write(text.encode())
+    def log_message(self, *a):
+        pass
+srv = socketserver.TCPServer(('127.0.0.1', 0), H)
+open(sys.argv[1], 'w').write(str(srv.server_address[1]))
+threading.Timer(20, srv.shutdown).start()
+for _ in range(2):
+    srv.handle_request()
+PY
+server=$!
+for _ in $(seq 50); do [ -s "$work/port2" ] && break; sleep 0.1; done
+"$tallory" settings set AudioCD CDDB_Port "$(cat "$work/port2")" --type int > /dev/null
+"$tallory" cd submit --image disc.cue --email me@example.org --category rock --artist "Band" --title "Album" \
+    --year 2004 --track-title "Intro" --track-title "Song" > submit.out 2> submit.err < /dev/null
+st=$?
+check "submit succeeds on 200" '[ $st -eq 0 ] && grep -q "Submission succeeded" submit.err'
+check "the submission carries its headers and texts" 'grep -q "^Charset: UTF-8" submitted && grep -q "^Category: rock" submitted && grep -q "^User-Email: me@example.org" submitted && grep -q "^DTITLE=Band / Album" submitted && grep -q "^TTITLE1=Song" submitted && grep -q "^DYEAR=2004" submitted'
+check "the texts are kept in the local cache" 'grep -q "^Title=Album" "$work/config/Veshna/Tallory/cdplayer.ini"'
+kill "$server" 2> /dev/null
+wait "$server" 2> /dev/null
+"$tallory" cd submit --image disc.cue --email me@example.org --category nonsense > /dev/null 2>&1
+check "an unknown category is a usage error" '[ $? -eq 2 ]'
+
 # Bad input: a missing or broken image is one line on standard error, status 1.
 "$tallory" cd toc --image "$work/absent.cue" > /dev/null 2> err.txt
 st=$?
@@ -126,5 +162,5 @@ check "a broken image is status 1 with one line" '[ $st -eq 1 ] && [ "$(wc -l < 
 "$tallory" cd rip --image disc.cue --to wav --tracks 7 --scheme "$work/x/<tracknum>" > /dev/null 2>&1
 check "a track the disc lacks fails" '[ $? -ne 0 ]'
 
-echo "$((18 - failures)) passed, $failures failed"
+echo "$((22 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
