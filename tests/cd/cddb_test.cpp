@@ -392,6 +392,14 @@ TEST_F(Cddb, SubmissionCarriesHeadersCommentsAndSplitsLongTitles) {
     cddb_disc_destroy(disc);
     cddb_destroy(conn);
     std::filesystem::remove_all(dir);
+    // Declining the revision ends the submission before anything is sent.
+    Callback declined;
+    declined.revisionAnswer = -1;
+    ASSERT_EQ(drive_->SubmitCDDB(&declined), S_OK);
+    ASSERT_TRUE(declined.wait());
+    EXPECT_EQ(server.requests().size(), 4u);  // only the query
+    EXPECT_EQ(std::find(declined.statuses.begin(), declined.statuses.end(), "Submitting to CDDB Server..."),
+              declined.statuses.end());
 }
 
 TEST_F(Cddb, SubmissionFailuresAndABusyDrive) {
@@ -492,6 +500,21 @@ TEST_F(Cddb, LocalCacheStoresEditedTextsAndAnswersAloneOrMerged) {
     }
     EXPECT_EQ(drive_->RefreshTOC(), S_OK);  // not modified: the file stays as it is
     EXPECT_EQ(rawIni(path), ini);
+    {
+        // A file too large to read whole is never replaced by a part of it.
+        const std::string big = cdtest::makeTempFolder("bigcache");
+        setenv("XDG_CONFIG_HOME", big.c_str(), 1);
+        std::filesystem::create_directories(big + "/Veshna/Tallory");
+        std::ofstream(big + "/Veshna/Tallory/cdplayer.ini") << "[1]\r\n";
+        std::filesystem::resize_file(big + "/Veshna/Tallory/cdplayer.ini", 17u << 20);
+        cddb::IniSection s{"1", {{"k", "v"}}};
+        std::string why;
+        EXPECT_FALSE(cddb::storeCacheSection(s, &why));
+        EXPECT_EQ(std::filesystem::file_size(big + "/Veshna/Tallory/cdplayer.ini"), 17u << 20);
+        setenv("XDG_CONFIG_HOME", std::filesystem::path(path).parent_path().parent_path().parent_path().c_str(), 1);
+        std::filesystem::remove_all(big);
+        ASSERT_EQ(cddb::cacheFilePath(), path);
+    }
 
     // The server is down: the cache answers alone.
     PutProfileInt("AudioCD", "CDDB_Port", 1);

@@ -228,7 +228,17 @@ bool storeCacheSection(const IniSection& section, std::string* error) {
     FileLock fileLock(path);
     std::string text;
     std::vector<IniSection> sections;
-    if (readFile(path, text)) sections = parseIni(text);
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+        // A file we cannot read whole is left as it is rather than replaced by a part.
+        if (!readFile(path, text)) {
+            errno = EFBIG;
+            return failWith("cannot read the cache whole");
+        }
+        sections = parseIni(text);
+    } else if (errno != ENOENT) {
+        return failWith("cannot read the cache");
+    }
     IniSection* target = nullptr;
     for (auto& s : sections)
         if (strcasecmp(s.name.c_str(), section.name.c_str()) == 0) target = &s;
