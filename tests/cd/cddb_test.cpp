@@ -421,6 +421,20 @@ TEST_F(Cddb, SubmissionFailuresAndABusyDrive) {
     EXPECT_FALSE(noMail.ok);
     EXPECT_EQ(noMail.statuses.back(), "Submission failed");
     for (const auto& r : server.requests()) EXPECT_EQ(r.find("submit.cgi"), std::string::npos);
+    // An address or a category that would add header lines: failed, nothing sent.
+    PutProfileString("AudioCD", "CDDB_EMailAddress", "a@b.example\r\nX-Injected: 1");
+    Callback injected;
+    ASSERT_EQ(drive_->SubmitCDDB(&injected), S_OK);
+    ASSERT_TRUE(injected.wait());
+    EXPECT_EQ(injected.statuses.back(), "Submission failed");
+    PutProfileString("AudioCD", "CDDB_EMailAddress", "a@b.example");
+    drive_->SetCategory("misc\nX: 1");
+    Callback badCategory;
+    ASSERT_EQ(drive_->SubmitCDDB(&badCategory), S_OK);
+    ASSERT_TRUE(badCategory.wait());
+    EXPECT_EQ(badCategory.statuses.back(), "Submission failed");
+    for (const auto& r : server.requests()) EXPECT_EQ(r.find("submit.cgi"), std::string::npos);
+    drive_->SetCategory("misc");
     // A server that refuses: failed.
     PutProfileString("AudioCD", "CDDB_EMailAddress", "a@b.example");
     Callback refused;
@@ -566,6 +580,27 @@ TEST_F(Cddb, LocalCacheStoresEditedTextsAndAnswersAloneOrMerged) {
     EXPECT_EQ(uint32_t{both.offered[1].exact}, 1u);
     EXPECT_EQ(server.requests().size(), 3u);  // the chosen local match is read from the cache
     (void)none;
+}
+
+TEST(LocalCache, WritersInParallelLoseNoSection) {
+    std::filesystem::remove(cddb::cacheFilePath());
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 6; ++t)
+        writers.emplace_back([t] {
+            for (int round = 0; round < 15; ++round) {
+                cddb::IniSection s{cddb::sectionName(uint32_t(0x100 + t)), {{"Round", std::to_string(round)}}};
+                std::string why;
+                EXPECT_TRUE(cddb::storeCacheSection(s, &why)) << why;
+                EXPECT_TRUE(cddb::readCacheSection(uint32_t(0x100 + t)).has_value());
+            }
+        });
+    for (auto& w : writers) w.join();
+    for (int t = 0; t < 6; ++t) {
+        const auto s = cddb::readCacheSection(uint32_t(0x100 + t));
+        ASSERT_TRUE(s.has_value()) << t;
+        EXPECT_EQ(*s->find("Round"), "14");
+    }
+    std::filesystem::remove(cddb::cacheFilePath());
 }
 
 TEST(LocalCache, IniEscapesRoundTripAndBadLinesAreSkipped) {

@@ -263,8 +263,14 @@ HRESULT runSubmit(CDDrive& drive, ICDDBCallback* cb) {
         break;
     }
     cb->ShowStatus("Submitting to CDDB Server...");
-    // Without a sender or a category the server has nothing to file it under.
-    if (settings.email.empty() || category.empty()) return failed();
+    // Without a sender or a category the server has nothing to file it under;
+    // either with a control character would add header lines of its own.
+    auto headerSafe = [](const std::string& v) {
+        return std::none_of(v.begin(), v.end(), [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+    };
+    if (settings.email.empty() || category.empty() || !headerSafe(settings.email) || !headerSafe(category) ||
+        !headerSafe(settings.server))
+        return failed();
     const std::string body = submissionText(q, texts, existing);
     if (body.size() > kMaxEntryText) return failed();
     char id[16];
