@@ -17,5 +17,6 @@
 #include "tallory/playback.h"
 #include "tallory/loudness.h"
 #include "tallory/ref.h"
+#include "tallory/cd.h"
 
 #endif

@@ -23,6 +23,7 @@ void configureApp(CLI::App& app, CommandAction& action, bool& showVersion) {
     addInfoCommand(app, action);
     addTagsCommand(app, action);
     addPlayCommand(app, action);
+    addCdCommand(app, action);
 }
 
 }  // namespace tallory::cli
