@@ -14,5 +14,6 @@
 #include "tallory/playlist.h"
 #include "tallory/batch.h"
 #include "tallory/codecs.h"
+#include "tallory/iso_image.h"
 
 #endif

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     addCodecsCommand(app, action);
     addInfoCommand(app, action);
     addTagsCommand(app, action);
+    addIsoCommand(app, action);
 
     try {
         app.parse(argc, argv);

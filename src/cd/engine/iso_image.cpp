@@ -73,7 +73,7 @@ void putText(uint8_t* field, size_t size, const std::string& text, bool joliet) 
     std::u16string wide;
     for (char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
     std::vector<uint8_t> bytes = ucs2(wide);
-    std::memcpy(field, bytes.data(), std::min(size / 2 * 2, bytes.size()));
+    if (!bytes.empty()) std::memcpy(field, bytes.data(), std::min(size / 2 * 2, bytes.size()));
 }
 
 void putLongTime(uint8_t* p, const IsoTime* t) {
