@@ -58,17 +58,13 @@ std::string upper(std::string s) {
     return s;
 }
 
-bool equalNoCase(const std::string& a, const std::string& b) { return upper(a) == upper(b); }
-
 char mapShortChar(char32_t c) {
     if (!shortNameChar(c)) return '_';
     return static_cast<char>(std::toupper(static_cast<int>(c)));
 }
 
 bool siblingHasShortName(const IsoEntry& parent, const std::string& name) {
-    for (const auto& e : parent.dirs) if (equalNoCase(e->shortName, name)) return true;
-    for (const auto& e : parent.files) if (equalNoCase(e->shortName, name)) return true;
-    return false;
+    return parent.takenShortNames.count(upper(name)) != 0;
 }
 
 std::u16string foldAscii(std::u16string s) {
@@ -77,10 +73,7 @@ std::u16string foldAscii(std::u16string s) {
 }
 
 bool siblingHasJolietName(const IsoEntry& parent, const std::u16string& name) {
-    std::u16string folded = foldAscii(name);
-    for (const auto& e : parent.dirs) if (foldAscii(e->jolietName) == folded) return true;
-    for (const auto& e : parent.files) if (foldAscii(e->jolietName) == folded) return true;
-    return false;
+    return parent.takenJolietNames.count(foldAscii(name)) != 0;
 }
 
 std::u16string asciiToU16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
@@ -216,6 +209,8 @@ IsoEntry& IsoTree::addEntry(IsoEntry& parent, const std::string& name, bool dire
         }
     }
     entry->jolietName = joliet;
+    parent.takenShortNames.insert(upper(shortName));
+    parent.takenJolietNames.insert(foldAscii(joliet));
 
     IsoEntry& ref = *entry;
     (directory ? parent.dirs : parent.files).push_back(std::move(entry));

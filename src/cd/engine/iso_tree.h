@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tallory::cd::engine {
@@ -40,6 +41,10 @@ struct IsoEntry {
     IsoEntry* parent = nullptr;
     std::vector<std::unique_ptr<IsoEntry>> dirs;
     std::vector<std::unique_ptr<IsoEntry>> files;
+    // The children's names as compared for clashes (upper-cased), so that a
+    // large folder is built in linear time.
+    std::unordered_set<std::string> takenShortNames;
+    std::unordered_set<std::u16string> takenJolietNames;
 
     // Laid out: extent and size in sectors per tree (files share theirs), the
     // number in each tree's path table.
