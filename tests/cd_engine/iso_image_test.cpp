@@ -18,6 +18,7 @@
 #include "cd/engine/iso_image.h"
 #include "cd/engine/iso_tree.h"
 #include "external_tools.h"
+#include "recording_progress.h"
 #include "tallory/iso_image.h"
 
 using namespace tallory::cd::engine;
@@ -509,6 +510,57 @@ TEST_F(IsoImageTest, CommandLineWritesWholeImagesOnly) {
     // A label of 33 characters is a usage error.
     runCommand(bin + " iso -q -o '" + none + "' --label " + std::string(33, 'L') + " '" + dir_ + "/src' 2>&1", &rc);
     EXPECT_EQ(WEXITSTATUS(rc), 2);
+}
+
+// The export: folder items keep their folder, progress sees every sector, a
+// cancel leaves no file, a refused overwrite keeps the old one.
+TEST_F(IsoImageTest, ExportWritesFolderItemsAsFolders) {
+    file("album/one.flac", 5000, 1);
+    std::string loose = file("loose.txt", 10, 2);
+    std::string album = dir_ + "/src/album";
+    std::string image = dir_ + "/export.iso";
+    const char* paths[] = {album.c_str(), loose.c_str()};
+    TalloryIsoRequest r{};
+    r.size = sizeof r;
+    r.flags = TALLORY_ISO_JOLIET;
+    r.paths = paths;
+    r.pathCount = 2;
+    r.output = image.c_str();
+    r.volumeLabel = "EXPORT";
+    RecordingProgress progress;
+    ASSERT_EQ(TalloryWriteIsoImage(&r, &progress), S_OK) << progress.lastText();
+    EXPECT_EQ(progress.position, progress.range);
+    EXPECT_EQ(static_cast<uint64_t>(progress.range) * 2048, fs::file_size(image));
+    std::vector<std::string> names = isoinfoNames(image, true);
+    EXPECT_TRUE(contains(names, "/album/one.flac;1"));
+    EXPECT_TRUE(contains(names, "/loose.txt;1"));
+
+    // Not allowed to replace: E_ABORT, the old image untouched.
+    auto before = fs::last_write_time(image);
+    RecordingProgress refuse;
+    EXPECT_EQ(TalloryWriteIsoImage(&r, &refuse), E_ABORT);
+    EXPECT_EQ(fs::last_write_time(image), before);
+
+    // Cancelled: E_ABORT and nothing at the destination, no hidden file beside it.
+    std::string other = dir_ + "/cancelled.iso";
+    r.output = other.c_str();
+    RecordingProgress cancel;
+    cancel.cancelled = true;
+    EXPECT_EQ(TalloryWriteIsoImage(&r, &cancel), E_ABORT);
+    EXPECT_FALSE(fs::exists(other));
+    for (const auto& e : fs::directory_iterator(dir_)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+
+    // Bad requests.
+    EXPECT_EQ(TalloryWriteIsoImage(nullptr, nullptr), E_INVALIDARG);
+    TalloryIsoRequest small = r;
+    small.size = 4;
+    EXPECT_EQ(TalloryWriteIsoImage(&small, nullptr), E_INVALIDARG);
+    std::string label(33, 'x');
+    TalloryIsoRequest longLabel = r;
+    longLabel.volumeLabel = label.c_str();
+    RecordingProgress told;
+    EXPECT_EQ(TalloryWriteIsoImage(&longLabel, &told), E_INVALIDARG);
+    EXPECT_NE(told.lastText().find("at most 32"), std::string::npos);
 }
 
 }  // namespace
