@@ -15,5 +15,6 @@
 #include "tallory/batch.h"
 #include "tallory/codecs.h"
 #include "tallory/iso_image.h"
+#include "tallory/cd.h"
 
 #endif

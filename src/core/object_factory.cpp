@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "cd/cd_track_source.h"
 #include "core/target_base.h"
 #include "core/ui_bridge.h"
 #include "core/wma_source_info.h"
@@ -25,7 +26,7 @@ namespace {
 // Table order is the order in which classes are tried.
 constexpr ClassDescriptor kClasses[] = {
     {&CLSID_Mp3WmaSource, formats::wm::createWmReaderSource, 0},
-    {&CLSID_CDTrackSource, nullptr, 0},
+    {&CLSID_CDTrackSource, cd::CDTrackSource::create, 0},
     {&CLSID_WavSource, formats::wav::createWavSource, 0},
     {&CLSID_AiffSource, formats::aiff::createAiffSource, 0},
     {&CLSID_TwinVQSource, nullptr, 0},

@@ -26,6 +26,7 @@ void addCodecsCommand(CLI::App& app, CommandAction& action);
 void addInfoCommand(CLI::App& app, CommandAction& action);
 void addTagsCommand(CLI::App& app, CommandAction& action);
 void addIsoCommand(CLI::App& app, CommandAction& action);
+void addCdCommand(CLI::App& app, CommandAction& action);
 
 // Prints "tallory: message" on standard error and returns kExitFailed.
 int fail(const std::string& message);

@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     addInfoCommand(app, action);
     addTagsCommand(app, action);
     addIsoCommand(app, action);
+    addCdCommand(app, action);
 
     try {
         app.parse(argc, argv);
