@@ -15,6 +15,7 @@
 #include "tallory/batch.h"
 #include "tallory/codecs.h"
 #include "tallory/iso_image.h"
+#include "tallory/audio_burn.h"
 #include "tallory/cd.h"
 
 #endif

@@ -27,6 +27,8 @@ void addInfoCommand(CLI::App& app, CommandAction& action);
 void addTagsCommand(CLI::App& app, CommandAction& action);
 void addIsoCommand(CLI::App& app, CommandAction& action);
 void addCdCommand(CLI::App& app, CommandAction& action);
+// Adds "burn" to the "cd" command: after addCdCommand.
+void addCdBurnCommand(CLI::App& app, CommandAction& action);
 
 // Prints "tallory: message" on standard error and returns kExitFailed.
 int fail(const std::string& message);

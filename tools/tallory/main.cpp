@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     addTagsCommand(app, action);
     addIsoCommand(app, action);
     addCdCommand(app, action);
+    addCdBurnCommand(app, action);
 
     try {
         app.parse(argc, argv);
