@@ -7,9 +7,9 @@ packages=(
   cmake ninja-build g++ pkg-config clang ccache libid3-3.8.3-dev zlib1g-dev libogg-dev libvorbis-dev
   libmp3lame-dev libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libsqlite3-dev
   libxml2-dev libasound2-dev libcdio-dev libcdio-paranoia-dev libcddb2-dev qt6-base-dev libcli11-dev
-  libgtest-dev libbenchmark-dev libflac-dev libopusenc-dev libopusfile-dev libebur128-dev
+  libgtest-dev libbenchmark-dev libflac-dev libopusenc-dev libopusfile-dev libebur128-dev libburn-dev
   # independent implementations the tests compare against
-  ffmpeg sox lame vorbis-tools python3-mutagen xorriso genisoimage libcdio-utils cd-paranoia sqlite3 bc mpg123
+  ffmpeg sox lame vorbis-tools python3-mutagen xorriso genisoimage libcdio-utils cd-paranoia python3-pycdlib dumpet sqlite3 bc mpg123
   flac opus-tools loudgain time
 )
 missing=()

@@ -17,6 +17,8 @@
 #include "tallory/playback.h"
 #include "tallory/loudness.h"
 #include "tallory/ref.h"
+#include "tallory/iso_image.h"
+#include "tallory/audio_burn.h"
 #include "tallory/cd.h"
 
 #endif

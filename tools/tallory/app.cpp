@@ -23,7 +23,9 @@ void configureApp(CLI::App& app, CommandAction& action, bool& showVersion) {
     addInfoCommand(app, action);
     addTagsCommand(app, action);
     addPlayCommand(app, action);
+    addIsoCommand(app, action);
     addCdCommand(app, action);
+    addCdBurnCommand(app, action);
 }
 
 }  // namespace tallory::cli

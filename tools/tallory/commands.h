@@ -32,7 +32,10 @@ void addPlayCommand(CLI::App& app, CommandAction& action);
 // Names the app "tallory" and adds the --version flag and every subcommand;
 // parsing sets `action` to the subcommand that was chosen.
 void configureApp(CLI::App& app, CommandAction& action, bool& showVersion);
+void addIsoCommand(CLI::App& app, CommandAction& action);
 void addCdCommand(CLI::App& app, CommandAction& action);
+// Adds "burn" to the "cd" command: after addCdCommand.
+void addCdBurnCommand(CLI::App& app, CommandAction& action);
 
 // Prints "tallory: message" on standard error and returns kExitFailed.
 int fail(const std::string& message);

@@ -1,0 +1,46 @@
+// The simulated recorder's parameter parsing: the input is split into a
+// write parameters page and an MMC cue sheet, sent as MODE SELECT(10) and
+// SEND CUE SHEET, then a few WRITE(10) and SYNCHRONIZE CACHE.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/scsi/sim_drive.h"
+#include "platform/scsi/sim_recorder.h"
+
+namespace ps = tallory::platform::scsi;
+
+namespace {
+
+ps::ScsiResult send(ps::ScsiTransport& t, std::vector<uint8_t> cdb, std::vector<uint8_t>& data) {
+    ps::ScsiCommand c{cdb, data.empty() ? ps::DataDirection::None : ps::DataDirection::ToDevice,
+                      data.empty() ? nullptr : data.data(), uint32_t(data.size())};
+    return t.execute(c);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    const size_t pageBytes = data[0] % 80;
+    const size_t rest = size - 1;
+    const size_t split = pageBytes < rest ? pageBytes : rest;
+    std::vector<uint8_t> page(data + 1, data + 1 + split);
+    std::vector<uint8_t> cue(data + 1 + split, data + size);
+    ps::SimulatedDrive drive;
+    ps::SimulatedRecorder recorder(drive, 2000);
+    std::vector<uint8_t> none;
+    uint8_t tur[] = {0, 0, 0, 0, 0, 0};
+    send(drive, {tur, tur + 6}, none);
+    send(drive, {0x55, 0x10, 0, 0, 0, 0, 0, uint8_t(page.size() >> 8), uint8_t(page.size()), 0}, page);
+    const uint32_t n = uint32_t(cue.size());
+    send(drive, {0x5D, 0, 0, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 0}, cue);
+    std::vector<uint8_t> sectors(2352 * 40);
+    for (int32_t lba = -150; lba < 60; lba += 40) {
+        const uint32_t u = uint32_t(lba);
+        send(drive, {0x2A, 0, uint8_t(u >> 24), uint8_t(u >> 16), uint8_t(u >> 8), uint8_t(u), 0, 0, 40, 0}, sectors);
+    }
+    send(drive, {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}, none);
+    if (recorder.burnedDisc()) (void)recorder.burnedDisc()->validate();
+    return 0;
+}
