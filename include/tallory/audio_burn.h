@@ -16,7 +16,7 @@ extern "C" {
 // S_OK; E_ABORT when cancelled or the image exists; E_INVALIDARG for a bad
 // request; E_FAIL otherwise (nothing is left behind).
 TALLORY_API HRESULT TalloryBurnAudioImage(const char* const* files, uint32_t fileCount, const char* cuePath,
-                                          uint32_t flags, IConvProgress* progress);
+                                          uint32_t flags, IConvProgress* progress) noexcept;
 }  // extern "C"
 
 #endif

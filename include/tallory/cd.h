@@ -175,21 +175,21 @@ struct CDReadOptions {
 extern "C" {
 
 // The process-wide drive collection with one new reference.
-TALLORY_API HRESULT CreateAudioCDDevices(ICDDrives** drives);
+TALLORY_API HRESULT CreateAudioCDDevices(ICDDrives** drives) noexcept;
 
 // Beyond the Windows interface:
 // Makes the next drive collection use simulated drives over these cue/bin
 // images instead of the system's drives. E_FAIL with the reason in `error`
 // when an image cannot be loaded; E_UNEXPECTED when a collection exists.
-TALLORY_API HRESULT CDUseImageDrives(const char* const* cuePaths, int count, char* error, int capacity);
+TALLORY_API HRESULT CDUseImageDrives(const char* const* cuePaths, int count, char* error, int capacity) noexcept;
 // Options for the track sources' reads of this process.
-TALLORY_API HRESULT CDSetReadOptions(const CDReadOptions* options);
+TALLORY_API HRESULT CDSetReadOptions(const CDReadOptions* options) noexcept;
 // The report of a CD track source's last Run; E_INVALIDARG when `source` is
 // not a CD track source or nothing ran.
-TALLORY_API HRESULT CDGetRipReport(IConvSource* source, CDRipReport* report);
+TALLORY_API HRESULT CDGetRipReport(IConvSource* source, CDRipReport* report) noexcept;
 // The disc's AccurateRip ids and freedb id, and its audio track count.
 TALLORY_API HRESULT CDGetAccurateRipIds(ICDDrive* drive, uint32_t* id1, uint32_t* id2, uint32_t* freedbId,
-                                        int* audioTracks);
+                                        int* audioTracks) noexcept;
 
 }  // extern "C"
 

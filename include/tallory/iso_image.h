@@ -31,7 +31,7 @@ extern "C" {
 // ConfirmOverwrite is asked before an existing output is replaced. Errors are
 // reported through MessageEx (kind "e"). S_OK; E_ABORT when cancelled or not
 // allowed to overwrite; E_INVALIDARG for a bad request; E_FAIL otherwise.
-TALLORY_API HRESULT TalloryWriteIsoImage(const TalloryIsoRequest* request, IConvProgress* progress);
+TALLORY_API HRESULT TalloryWriteIsoImage(const TalloryIsoRequest* request, IConvProgress* progress) noexcept;
 
 }  // extern "C"
 

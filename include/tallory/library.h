@@ -29,12 +29,12 @@ TALLORY_API const char* TalloryVersion(void) noexcept;
 #define TALLORY_LOG_WARNING 1
 #define TALLORY_LOG_INFO 2
 #define TALLORY_LOG_DEBUG 3
-TALLORY_API void TalloryLogSetLevel(int level);
-TALLORY_API int TalloryLogGetLevel(void);
+TALLORY_API void TalloryLogSetLevel(int level) noexcept;
+TALLORY_API int TalloryLogGetLevel(void) noexcept;
 // Receives each shown line (no line feed), from any thread, one call at a time.
 typedef void (*TalloryLogHandler)(void* context, int level, const char* line);
 // Replaces the default handler (standard error, prefixed "tallory: "); null restores it.
-TALLORY_API void TalloryLogSetHandler(TalloryLogHandler handler, void* context);
+TALLORY_API void TalloryLogSetHandler(TalloryLogHandler handler, void* context) noexcept;
 
 }  // extern "C"
 

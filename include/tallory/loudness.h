@@ -27,9 +27,9 @@ extern "C" {
 // REPLAYGAIN_TRACK_GAIN/PEAK (ID3v2 TXXX frames in MP3), R128_TRACK_GAIN in
 // Opus; a batch adds the album values for files of one album. callback may be
 // null. S_OK; the previous callback is replaced.
-TALLORY_API HRESULT ConvSetLoudnessAnalysis(int enabled, TalloryLoudnessCallback callback, void* context);
+TALLORY_API HRESULT ConvSetLoudnessAnalysis(int enabled, TalloryLoudnessCallback callback, void* context) noexcept;
 // 1 when measurement is on.
-TALLORY_API int ConvGetLoudnessAnalysis(void);
+TALLORY_API int ConvGetLoudnessAnalysis(void) noexcept;
 
 }  // extern "C"
 

@@ -22,7 +22,7 @@ extern "C" {
 // Starts playing `source` (which must not be open) and returns at once: non-zero
 // when the playback thread was started, else 0. The thread takes its own
 // reference of the source and releases it at the end. callback may be null.
-TALLORY_API int Playback(IConvSource* source, IPlaybackCallback* callback);
+TALLORY_API int Playback(IConvSource* source, IPlaybackCallback* callback) noexcept;
 
 }  // extern "C"
 

@@ -79,21 +79,21 @@ protected:
 extern "C" {
 
 // A new tag list view with one reference; E_INVALIDARG for a null address.
-TALLORY_API HRESULT CreateMetaDataLV(IMetadataListView** view);
+TALLORY_API HRESULT CreateMetaDataLV(IMetadataListView** view) noexcept;
 
 // The folder tree over `tree` (a QTreeWidget the caller owns), with `owner` as
 // the parent of its menus and questions. E_INVALIDARG for a null address or a
 // tree that is not a QTreeWidget; E_OUTOFMEMORY with a null result.
-TALLORY_API HRESULT CreateExplorerTree(IExplorerTree** tree, HWND owner, HWND treeWidget);
+TALLORY_API HRESULT CreateExplorerTree(IExplorerTree** tree, HWND owner, HWND treeWidget) noexcept;
 
 // The simple progress window (one bar, Abort). S_OK, or E_OUTOFMEMORY with a
 // null result; E_INVALIDARG for a null address.
-TALLORY_API HRESULT CreateProgressWindow(IConvProgress** progress);
+TALLORY_API HRESULT CreateProgressWindow(IConvProgress** progress) noexcept;
 // The batch progress window; its dialog is made by Create. The result may be
 // used as an IConvBatchProgress.
-TALLORY_API HRESULT CreateConvertProgressWindow(IConvProgress** progress);
+TALLORY_API HRESULT CreateConvertProgressWindow(IConvProgress** progress) noexcept;
 // A message log. E_INVALIDARG for a null address, E_OUTOFMEMORY with a null result.
-TALLORY_API HRESULT CreateErrorLog(IErrorLog** log);
+TALLORY_API HRESULT CreateErrorLog(IErrorLog** log) noexcept;
 
 }  // extern "C"
 

@@ -123,17 +123,17 @@ extern "C" {
 TALLORY_API void TalloryRegisterUi(const TalloryUiHooks* hooks) noexcept;
 // The language table the tag editors list: entry `index` as its three-letter
 // code (upper case) and full name, cut to capacity. False past the end.
-TALLORY_API int TalloryGetLanguageCount(void);
-TALLORY_API bool TalloryGetLanguageAt(int index, char* code, int codeCapacity, char* name, int nameCapacity);
+TALLORY_API int TalloryGetLanguageCount(void) noexcept;
+TALLORY_API bool TalloryGetLanguageAt(int index, char* code, int codeCapacity, char* name, int nameCapacity) noexcept;
 // The picture data of an APIC frame object of the tag model. *size holds the
 // buffer's size and receives the data's; a null data pointer only asks for
 // the size. False for another frame or a buffer too small.
-TALLORY_API bool TalloryGetPictureData(IMetadataFrame* frame, void* data, uint32_t* size);
+TALLORY_API bool TalloryGetPictureData(IMetadataFrame* frame, void* data, uint32_t* size) noexcept;
 // Replaces the picture data (size 0 clears it); false for another frame.
-TALLORY_API bool TalloryPutPictureData(IMetadataFrame* frame, const void* data, uint32_t size);
+TALLORY_API bool TalloryPutPictureData(IMetadataFrame* frame, const void* data, uint32_t size) noexcept;
 // Plays the sound that "Sounds"/name names, if the value and its file exist,
 // without a default sound; true if it started.
-TALLORY_API bool TalloryPlayNamedSound(const char* name);
+TALLORY_API bool TalloryPlayNamedSound(const char* name) noexcept;
 }
 
 #endif

@@ -16,11 +16,11 @@ using namespace tallory;
 
 extern "C" {
 
-TALLORY_API HRESULT CreateAudioCDDevices(ICDDrives** drives) {
+TALLORY_API HRESULT CreateAudioCDDevices(ICDDrives** drives) noexcept {
     return core::guardExport("CreateAudioCDDevices", E_OUTOFMEMORY, [&] { return cd::CDDrives::get(drives); });
 }
 
-TALLORY_API HRESULT CDUseImageDrives(const char* const* cuePaths, int count, char* error, int capacity) {
+TALLORY_API HRESULT CDUseImageDrives(const char* const* cuePaths, int count, char* error, int capacity) noexcept {
     return core::guardExport("CDUseImageDrives", E_FAIL, [&]() -> HRESULT {
         auto say = [&](const std::string& text) {
             if (error != nullptr && capacity > 0) std::snprintf(error, std::size_t(capacity), "%s", text.c_str());
@@ -60,13 +60,15 @@ TALLORY_API HRESULT CDUseImageDrives(const char* const* cuePaths, int count, cha
     });
 }
 
-TALLORY_API HRESULT CDSetReadOptions(const CDReadOptions* options) {
-    if (options == nullptr || options->size < sizeof(CDReadOptions)) return E_INVALIDARG;
-    cd::setReadOptions(*options);
-    return S_OK;
+TALLORY_API HRESULT CDSetReadOptions(const CDReadOptions* options) noexcept {
+    return core::guardExport("CDSetReadOptions", E_FAIL, [&]() -> HRESULT {
+        if (options == nullptr || options->size < sizeof(CDReadOptions)) return E_INVALIDARG;
+        cd::setReadOptions(*options);
+        return S_OK;
+    });
 }
 
-TALLORY_API HRESULT CDGetRipReport(IConvSource* source, CDRipReport* report) {
+TALLORY_API HRESULT CDGetRipReport(IConvSource* source, CDRipReport* report) noexcept {
     return core::guardExport("CDGetRipReport", E_INVALIDARG, [&]() -> HRESULT {
         if (source == nullptr || report == nullptr) return E_INVALIDARG;
         CLSID cls{};
@@ -76,7 +78,7 @@ TALLORY_API HRESULT CDGetRipReport(IConvSource* source, CDRipReport* report) {
 }
 
 TALLORY_API HRESULT CDGetAccurateRipIds(ICDDrive* drive, uint32_t* id1, uint32_t* id2, uint32_t* freedbId,
-                                        int* audioTracks) {
+                                        int* audioTracks) noexcept {
     return core::guardExport("CDGetAccurateRipIds", E_FAIL, [&]() -> HRESULT {
         if (drive == nullptr) return E_INVALIDARG;
         int32_t leadOut = 0;

@@ -234,7 +234,7 @@ bool isFormatDialog(int kind) {
 
 }  // namespace tallory::core::ui
 
-extern "C" TALLORY_API bool TalloryPlayNamedSound(const char* name) {
+extern "C" TALLORY_API bool TalloryPlayNamedSound(const char* name) noexcept {
     return tallory::core::guardExport("TalloryPlayNamedSound", false, [&] {
         return name != nullptr && tallory::core::playNamedSound(name);
     });

@@ -33,19 +33,22 @@ ID3_Field* pictureField(IMetadataFrame* frame) {
 
 extern "C" {
 
-TALLORY_API int TalloryGetLanguageCount(void) {
-    return static_cast<int>(tallory::metadata::languageNames().size());
+TALLORY_API int TalloryGetLanguageCount(void) noexcept {
+    return guardExport("TalloryGetLanguageCount", 0,
+                       [&] { return static_cast<int>(tallory::metadata::languageNames().size()); });
 }
 
-TALLORY_API bool TalloryGetLanguageAt(int index, char* code, int codeCapacity, char* name, int nameCapacity) {
-    auto table = tallory::metadata::languageNames();
-    if (index < 0 || static_cast<size_t>(index) >= table.size()) return false;
-    copyCut(table[static_cast<size_t>(index)].code, code, codeCapacity);
-    copyCut(table[static_cast<size_t>(index)].name, name, nameCapacity);
-    return true;
+TALLORY_API bool TalloryGetLanguageAt(int index, char* code, int codeCapacity, char* name, int nameCapacity) noexcept {
+    return guardExport("TalloryGetLanguageAt", false, [&] {
+        auto table = tallory::metadata::languageNames();
+        if (index < 0 || static_cast<size_t>(index) >= table.size()) return false;
+        copyCut(table[static_cast<size_t>(index)].code, code, codeCapacity);
+        copyCut(table[static_cast<size_t>(index)].name, name, nameCapacity);
+        return true;
+    });
 }
 
-TALLORY_API bool TalloryGetPictureData(IMetadataFrame* frame, void* data, uint32_t* size) {
+TALLORY_API bool TalloryGetPictureData(IMetadataFrame* frame, void* data, uint32_t* size) noexcept {
     return guardExport("TalloryGetPictureData", false, [&] {
         ID3_Field* field = pictureField(frame);
         if (field == nullptr || size == nullptr) return false;
@@ -59,7 +62,7 @@ TALLORY_API bool TalloryGetPictureData(IMetadataFrame* frame, void* data, uint32
     });
 }
 
-TALLORY_API bool TalloryPutPictureData(IMetadataFrame* frame, const void* data, uint32_t size) {
+TALLORY_API bool TalloryPutPictureData(IMetadataFrame* frame, const void* data, uint32_t size) noexcept {
     return guardExport("TalloryPutPictureData", false, [&] {
         ID3_Field* field = pictureField(frame);
         if (field == nullptr || (data == nullptr && size != 0)) return false;

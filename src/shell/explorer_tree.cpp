@@ -382,7 +382,7 @@ void ExplorerTree::showMenu(const QPoint& at) {
 
 }  // namespace tallory::shell
 
-extern "C" TALLORY_API HRESULT CreateExplorerTree(IExplorerTree** tree, HWND owner, HWND treeWidget) {
+extern "C" TALLORY_API HRESULT CreateExplorerTree(IExplorerTree** tree, HWND owner, HWND treeWidget) noexcept {
     return tallory::core::guardExport("CreateExplorerTree", E_OUTOFMEMORY, [&]() -> HRESULT {
         if (tree == nullptr) return E_INVALIDARG;
         *tree = nullptr;

@@ -430,7 +430,7 @@ void MetadataListView::applyValue(int frameId, int source) {
 
 }  // namespace tallory::ui
 
-extern "C" TALLORY_API HRESULT CreateMetaDataLV(IMetadataListView** view) {
+extern "C" TALLORY_API HRESULT CreateMetaDataLV(IMetadataListView** view) noexcept {
     return tallory::core::guardExport("CreateMetaDataLV", E_OUTOFMEMORY, [&]() -> HRESULT {
         if (view == nullptr) return E_INVALIDARG;
         *view = new (std::nothrow) tallory::ui::MetadataListView();

@@ -11,7 +11,7 @@ using tallory::core::guardExport;
 
 extern "C" {
 
-TALLORY_API HRESULT CreateProgressWindow(IConvProgress** progress) {
+TALLORY_API HRESULT CreateProgressWindow(IConvProgress** progress) noexcept {
     return guardExport("CreateProgressWindow", E_OUTOFMEMORY, [&]() -> HRESULT {
         if (progress == nullptr) return E_INVALIDARG;
         *progress = nullptr;
@@ -20,7 +20,7 @@ TALLORY_API HRESULT CreateProgressWindow(IConvProgress** progress) {
     });
 }
 
-TALLORY_API HRESULT CreateConvertProgressWindow(IConvProgress** progress) {
+TALLORY_API HRESULT CreateConvertProgressWindow(IConvProgress** progress) noexcept {
     return guardExport("CreateConvertProgressWindow", E_OUTOFMEMORY, [&]() -> HRESULT {
         if (progress == nullptr) return E_INVALIDARG;
         *progress = nullptr;
@@ -30,7 +30,7 @@ TALLORY_API HRESULT CreateConvertProgressWindow(IConvProgress** progress) {
     });
 }
 
-TALLORY_API HRESULT CreateErrorLog(IErrorLog** log) {
+TALLORY_API HRESULT CreateErrorLog(IErrorLog** log) noexcept {
     return guardExport("CreateErrorLog", E_OUTOFMEMORY, [&]() -> HRESULT {
         if (log == nullptr) return E_INVALIDARG;
         *log = nullptr;

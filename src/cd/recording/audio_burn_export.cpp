@@ -105,7 +105,7 @@ HRESULT burn(const char* const* files, uint32_t count, const std::string& cuePat
 }  // namespace tallory::cd::recording
 
 extern "C" TALLORY_API HRESULT TalloryBurnAudioImage(const char* const* files, uint32_t fileCount, const char* cuePath,
-                                                     uint32_t flags, IConvProgress* progress) {
+                                                     uint32_t flags, IConvProgress* progress) noexcept {
     return tallory::core::guardExport(
         "TalloryBurnAudioImage", E_FAIL,
         [&]() -> HRESULT {

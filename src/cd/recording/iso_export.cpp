@@ -115,7 +115,8 @@ HRESULT writeImage(const TalloryIsoRequest& r, IConvProgress* progress) {
 
 }  // namespace tallory::cd::recording
 
-extern "C" TALLORY_API HRESULT TalloryWriteIsoImage(const TalloryIsoRequest* request, IConvProgress* progress) {
+extern "C" TALLORY_API HRESULT TalloryWriteIsoImage(const TalloryIsoRequest* request,
+                                                    IConvProgress* progress) noexcept {
     return tallory::core::guardExport(
         "TalloryWriteIsoImage", E_FAIL,
         [&]() -> HRESULT {

@@ -152,7 +152,7 @@ void setAlbumFrames(IMetadataTag* tag, const TalloryLoudness& l, bool opus) {
 
 extern "C" {
 
-TALLORY_API HRESULT ConvSetLoudnessAnalysis(int enabled, TalloryLoudnessCallback callback, void* context) {
+TALLORY_API HRESULT ConvSetLoudnessAnalysis(int enabled, TalloryLoudnessCallback callback, void* context) noexcept {
     return tallory::core::guardExport("ConvSetLoudnessAnalysis", E_FAIL, [&] {
         auto& s = tallory::loudness::session();
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -164,6 +164,9 @@ TALLORY_API HRESULT ConvSetLoudnessAnalysis(int enabled, TalloryLoudnessCallback
     });
 }
 
-TALLORY_API int ConvGetLoudnessAnalysis(void) { return tallory::loudness::enabled() ? 1 : 0; }
+TALLORY_API int ConvGetLoudnessAnalysis(void) noexcept {
+    return tallory::core::guardExport("ConvGetLoudnessAnalysis", 0,
+                                      [&] { return tallory::loudness::enabled() ? 1 : 0; });
+}
 
 }  // extern "C"

@@ -142,7 +142,7 @@ bool startPlayback(IConvSource* source, IPlaybackCallback* callback, WaveOutFact
 
 }  // namespace tallory::formats::playback
 
-extern "C" TALLORY_API int Playback(IConvSource* source, IPlaybackCallback* callback) {
+extern "C" TALLORY_API int Playback(IConvSource* source, IPlaybackCallback* callback) noexcept {
     return tallory::core::guardExport("Playback", 0, [&] {
         return tallory::formats::playback::startPlayback(source, callback, [] {
                    return tallory::platform::createAlsaWaveOut();

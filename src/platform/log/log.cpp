@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/export_guard.h"
+
 namespace tallory::platform::log {
 
 namespace {
@@ -55,10 +57,15 @@ void setHandler(TalloryLogHandler handler, void* context) {
 
 extern "C" {
 
-TALLORY_API void TalloryLogSetLevel(int level) { tallory::platform::log::setLevel(level); }
-TALLORY_API int TalloryLogGetLevel(void) { return tallory::platform::log::level(); }
-TALLORY_API void TalloryLogSetHandler(TalloryLogHandler handler, void* context) {
-    tallory::platform::log::setHandler(handler, context);
+TALLORY_API void TalloryLogSetLevel(int level) noexcept {
+    tallory::core::guardExportVoid("TalloryLogSetLevel", [&] { tallory::platform::log::setLevel(level); });
+}
+TALLORY_API int TalloryLogGetLevel(void) noexcept {
+    return tallory::core::guardExport("TalloryLogGetLevel", -1, [&] { return tallory::platform::log::level(); });
+}
+TALLORY_API void TalloryLogSetHandler(TalloryLogHandler handler, void* context) noexcept {
+    tallory::core::guardExportVoid("TalloryLogSetHandler",
+                                   [&] { tallory::platform::log::setHandler(handler, context); });
 }
 
 }  // extern "C"
