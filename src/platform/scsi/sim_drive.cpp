@@ -113,9 +113,9 @@ SimulatedDrive::SimulatedDrive(SimDriveIdentity identity, SimFaults faults)
 
 SimulatedDrive::~SimulatedDrive() = default;
 
-void SimulatedDrive::registerCommand(SimCommandSpec spec) {
+void SimulatedDrive::registerCommand(SimCommandEntry entry) {
     std::lock_guard lock(mutex_);
-    commands_table_[spec.opcode] = std::move(spec);
+    commands_table_[entry.opcode] = std::move(entry);
 }
 
 void SimulatedDrive::loadDisc(std::shared_ptr<DiscModel> disc) {
@@ -157,21 +157,21 @@ ScsiResult SimulatedDrive::execute(const ScsiCommand& command) {
     }
     result.residue = command.dataLength;
     SimCommand c(*this, command, result);
-    const SimCommandSpec& spec = commands_table_[command.cdb[0]];
-    if (!spec.run) {
+    const SimCommandEntry& entry = commands_table_[command.cdb[0]];
+    if (!entry.run) {
         c.fail(kSenseIllegalRequest, kAscInvalidOpcode, 0x00);
-    } else if (command.cdb.size() != spec.cdbLength || (command.cdb.back() & 0x01) != 0) {
+    } else if (command.cdb.size() != entry.cdbLength || (command.cdb.back() & 0x01) != 0) {
         // A CDB of the wrong length or with the obsolete LINK bit.
         c.invalidField();
     } else {
         if (faults_.unitAttentionEvery > 0 && commands_ % uint64_t(faults_.unitAttentionEvery) == 0)
             unitAttentions_.push_back({0x29, 0x00});
-        if (spec.reportsUnitAttention && !unitAttentions_.empty()) {
+        if (entry.reportsUnitAttention && !unitAttentions_.empty()) {
             const auto ua = unitAttentions_.front();
             unitAttentions_.erase(unitAttentions_.begin());
             c.fail(kSenseUnitAttention, ua.first, ua.second);
-        } else if (!spec.needsMedium || checkReady(c)) {
-            spec.run(c);
+        } else if (!entry.needsMedium || checkReady(c)) {
+            entry.run(c);
         }
     }
     if (c.failed()) std::memcpy(lastSense_.data(), result.sense.data(), kFixedSenseBytes);

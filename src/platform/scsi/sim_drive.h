@@ -99,7 +99,7 @@ private:
     bool failed_ = false;
 };
 
-struct SimCommandSpec {
+struct SimCommandEntry {
     uint8_t opcode = 0;
     uint8_t cdbLength = 0;          // checked against the CDB handed in
     const char* name = "";
@@ -119,7 +119,7 @@ public:
     std::string devicePath() const override { return identity_.devicePath; }
 
     // Adds or replaces the handler of an operation code.
-    void registerCommand(SimCommandSpec spec);
+    void registerCommand(SimCommandEntry entry);
 
     // Puts a disc in and closes the tray (UNIT ATTENTION 28h/00h follows);
     // null leaves the drive empty with the tray closed.
@@ -164,7 +164,7 @@ private:
     SimDriveIdentity identity_;
     SimFaults faults_;
     mutable std::mutex mutex_;
-    std::array<SimCommandSpec, 256> commands_table_{};
+    std::array<SimCommandEntry, 256> commands_table_{};
     std::shared_ptr<DiscModel> disc_;
     std::vector<std::pair<uint8_t, uint8_t>> unitAttentions_;
     int notReadyLeft_ = 0;
