@@ -1,10 +1,11 @@
 # make       optimised build into build/
 # make test  installs missing Debian packages, builds with sanitizers into build-asan/, runs every test
 # make demo  builds and runs the demonstration on a generated sample
+# make tsan  builds the multi-threaded tests with ThreadSanitizer into build-tsan/ and runs them
 # make fuzz  builds the fuzz targets with clang/libFuzzer and runs each for FUZZ_SECONDS
 JOBS ?= $(shell nproc)
 
-.PHONY: all build test deps demo fuzz clean
+.PHONY: all build test deps demo fuzz tsan clean
 
 all: build
 
@@ -27,6 +28,9 @@ test: deps build-asan/build.ninja
 demo: deps build
 	./scripts/demo.sh build
 
+tsan: deps
+	JOBS=$(JOBS) ./scripts/run-tsan.sh build-tsan
+
 # libFuzzer builds of every fuzz target, each run for FUZZ_SECONDS on its corpus.
 FUZZ_SECONDS ?= 60
 fuzz: deps
@@ -36,4 +40,4 @@ fuzz: deps
 	./scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-tsan
