@@ -53,5 +53,13 @@ db=$XDG_CONFIG_HOME/Veshna/Tallory/settings.sqlite3
 rm -f "$db"*; head -c 8192 /dev/urandom > "$db"
 check "corrupt store names file and reason" 1 "settings store $db: .*(not a database|malformed)" "$TALLORY" settings get Settings HighPriority
 
+# A sound device that cannot be opened fails the preview instead of reporting success.
+tone=$(mktemp --suffix=.wav)
+if sox -n -r 44100 -c 2 -b 16 "$tone" synth 0.5 sine 440 2>/dev/null; then
+    check "play: no such device" 1 'Cannot open the sound device' "$TALLORY" play -q "$tone" --device tallory_no_such_device
+    check "play: null device" 0 '' "$TALLORY" play -q "$tone" --device null
+fi
+rm -f "$tone"
+
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]

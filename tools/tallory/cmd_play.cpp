@@ -49,6 +49,23 @@ public:
     void Finish() override {}
 };
 
+// Error lines of the library's log while playing: a device that cannot be
+// opened is reported there, and makes the command fail.
+struct PlaybackLog {
+    std::mutex lock;
+    std::string lines;
+    static void handle(void* context, int level, const char* line) {
+        auto* self = static_cast<PlaybackLog*>(context);
+        if (level != TALLORY_LOG_ERROR) {
+            std::fprintf(stderr, "tallory: %s\n", line);
+            return;
+        }
+        std::lock_guard<std::mutex> g(self->lock);
+        if (!self->lines.empty()) self->lines += "; ";
+        self->lines += line;
+    }
+};
+
 class PositionLine : public IPlaybackCallback {
 public:
     explicit PositionLine(bool quiet) : quiet_(quiet) {}
@@ -111,14 +128,21 @@ int play(const std::string& path, const std::string& device, bool quiet) {
     sigemptyset(&action.sa_mask);
     struct sigaction previous {};
     ::sigaction(SIGINT, &action, &previous);
+    PlaybackLog log;
+    TalloryLogSetHandler(&PlaybackLog::handle, &log);
     const bool started = Playback(source.get(), &line) != 0;
     if (started) line.wait();
+    TalloryLogSetHandler(nullptr, nullptr);
     ::sigaction(SIGINT, &previous, nullptr);
     source->SetProgress(nullptr);
     if (!started) return fail(path + ": the playback thread could not be started");
     if (!line.started()) {
         std::lock_guard<std::mutex> g(errors.lock);
         return fail(path + ": " + (errors.text.empty() ? std::string("cannot be played") : errors.text));
+    }
+    {
+        std::lock_guard<std::mutex> g(log.lock);
+        if (!log.lines.empty()) return fail(path + ": " + log.lines);
     }
     if (line.stopped()) std::printf("stopped\n");
     return kExitOk;

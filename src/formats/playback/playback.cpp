@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/export_guard.h"
+#include "platform/log/log.h"
 
 namespace tallory::formats::playback {
 
@@ -105,6 +106,11 @@ void play(IConvSource* source, IPlaybackCallback* callback, const WaveOutFactory
     // The player is made before the device opens: the completion callback needs it.
     auto player = std::make_unique<Player>(*out, format, callback, total);
     if (!out->open(format, [p = player.get()] { p->bufferDone(); })) {
+        // The caller's callback has no failure of its own; the log tells why nothing played.
+        platform::log::write(TALLORY_LOG_ERROR, "Cannot open the sound device for " +
+                                                    std::to_string(format.nSamplesPerSec) + " Hz, " +
+                                                    std::to_string(format.nChannels) + " channels, " +
+                                                    std::to_string(format.wBitsPerSample) + " bits");
         source->Close();
         return;
     }
