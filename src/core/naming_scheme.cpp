@@ -14,6 +14,7 @@
 #include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "core/target_base.h"
+#include "metadata/recording_time.h"
 #include "metadata/text_codec.h"
 #include "platform/files/file_system.h"
 #include "tallory/batch.h"
@@ -108,11 +109,21 @@ void readTagValues(IConvSource* source, Gathered& g) {
         } const frames[] = {{METADATA_FRAME_TIT2, &g.title}, {METADATA_FRAME_TALB, &g.album},
                             {METADATA_FRAME_TPE1, &g.artist}, {METADATA_FRAME_TYER, &g.year},
                             {METADATA_FRAME_TCON, &g.genre}, {METADATA_FRAME_TRCK, &g.track}};
+        bool haveYear = false;
         for (const auto& f : frames) {
             std::string text;
             if (!readFrame(tag, f.id, text)) continue;
             ++g.framesFound;
+            if (f.id == METADATA_FRAME_TYER) haveYear = true;
             *f.value = f.id == METADATA_FRAME_TRCK ? cleanTrack(text) : cleanText(text);
+        }
+        // An ID3v2.4 tag dates its recording in TDRC ("yyyy-MM-dd..."): its year.
+        if (!haveYear) {
+            const std::string recorded = metadata::recordingTimeOf(tag);
+            if (recorded.size() >= 4) {
+                ++g.framesFound;
+                g.year = cleanText(recorded.substr(0, 4));
+            }
         }
         tag->Release();
     }

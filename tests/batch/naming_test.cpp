@@ -10,6 +10,8 @@
 
 #include "fake_tag.h"
 #include "platform/files/file_system.h"
+#include "tallory/guids.h"
+#include "tallory/ref.h"
 #include "tallory/tallory.h"
 
 namespace {
@@ -62,6 +64,19 @@ TEST_F(Naming, TagValuesLoseReservedCharactersAndTrailingSpaces) {
     // A value of dots alone must not climb out of the folder.
     tag({{METADATA_FRAME_TPE1, u".."}, {METADATA_FRAME_TIT2, u"."}});
     EXPECT_EQ(suggest("/o/<artist>/<title>", kWave), "/o/__/_.wav");
+}
+
+// An ID3v2.4 tag dates the recording in TDRC only; its year names the file.
+TEST(NamingRealTags, YearOfAnId3v24RecordingTime) {
+    PutProfileString("Settings", nullptr, nullptr);
+    const std::string path =
+        std::string(std::getenv("TALLORY_SOURCE_DIR")) + "/tests/data/id3/v24_unsync_length_indicator.mp3";
+    tallory::Ref<IConvSource> source;
+    ASSERT_EQ(ConvCreateObject(CLSID_Mp3WmaSource, &IID_IConvSource, reinterpret_cast<void**>(source.out())), S_OK);
+    ASSERT_TRUE(source->SetPath(path.c_str()));
+    std::string buffer(4096, '\0');
+    ASSERT_EQ(SuggestOutputFile("/o/<year> <title>", kWave, source.get(), buffer.data(), 4096), 1);
+    EXPECT_STREQ(buffer.c_str(), "/o/2001 caf\xC3\xA9 \xC3\xBF\xC3\xA0 \xC3\xBF.wav");
 }
 
 TEST_F(Naming, TrackNumbers) {
