@@ -18,6 +18,12 @@ std::string cueMsf(int32_t frames) {
     return buf;
 }
 
+// Past the 16 bytes of sync and header, one byte in every 128 inverted: an
+// audio compare and a data checksum both see it.
+void damageBytes(uint8_t* sector) {
+    for (int i = 16; i < kRawSectorBytes; i += 128) sector[i] ^= 0xFF;
+}
+
 }  // namespace
 
 SimulatedRecorder::SimulatedRecorder(SimulatedDrive& drive, int32_t capacitySectors)
@@ -117,6 +123,8 @@ void SimulatedRecorder::write10(SimCommand& c) {
     if (int64_t(lba) + count > leadOut_) return c.fail(kIllegal, 0x21, 0x00, true, uint32_t(lba));
     std::vector<uint8_t> data;
     if (!c.receiveData(data, std::size_t(count) * kRawSectorBytes)) return;
+    for (auto it = damaged_.lower_bound(lba); it != damaged_.end() && *it < lba + count; ++it)
+        damageBytes(&data[std::size_t(*it - lba) * kRawSectorBytes]);
     if (!testWrite_ && !store_->write(int64_t(lba + kLbaOffset) * kRawSectorBytes, data))
         return c.fail(0x03, 0x0C, 0x00);  // write error
     nextLba_ += count;
@@ -162,6 +170,20 @@ void SimulatedRecorder::finishDisc() {
     }
     disc->sessions.push_back({1, disc->firstTrack(), disc->lastTrack(), leadOut_});
     burned_ = std::move(disc);
+}
+
+void SimulatedRecorder::damageSector(int32_t lba) {
+    if (!damaged_.insert(lba).second) return;
+    // Already written (and so in the store): damaged in place.
+    if (lba >= -kLbaOffset && (int64_t(lba) + kLbaOffset + 1) * kRawSectorBytes <= store_->size()) damageStored(lba);
+}
+
+void SimulatedRecorder::damageStored(int32_t lba) {
+    std::vector<uint8_t> sector(kRawSectorBytes);
+    const int64_t at = int64_t(lba + kLbaOffset) * kRawSectorBytes;
+    if (!store_->read(at, sector)) return;
+    damageBytes(sector.data());
+    (void)store_->write(at, sector);
 }
 
 void SimulatedRecorder::reloadBurnedDisc() {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ public:
     // the lead-out. False with `error` set on failure or before a burn.
     bool exportCueBin(const std::string& cuePath, std::string* error) const;
 
+    // Test hook: the sector at `lba` comes out damaged. Bytes of it are flipped
+    // as it is written, or at once when it is on the disc already; the sync
+    // and header of a data sector are left so that it still reads as the
+    // sector at its address (a miscompare, not a read error).
+    void damageSector(int32_t lba);
+
     const std::vector<RecorderCueEntry>& cueSheet() const { return cue_; }
     int32_t nextWritableLba() const { return nextLba_; }
     uint8_t writeType() const { return writeType_; }
@@ -53,6 +60,7 @@ private:
     void synchronizeCache(SimCommand& c);
     void readDiscInformation(SimCommand& c);
     void finishDisc();
+    void damageStored(int32_t lba);
 
     SimulatedDrive& drive_;
     int32_t capacity_;
@@ -65,6 +73,7 @@ private:
     std::shared_ptr<MemorySectorStore> store_;  // sectors from LBA -150
     std::shared_ptr<DiscModel> burned_;
     uint64_t writeCommands_ = 0;
+    std::set<int32_t> damaged_;
 };
 
 }  // namespace tallory::platform::scsi
