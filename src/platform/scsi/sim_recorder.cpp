@@ -64,12 +64,12 @@ std::string cueMsf(int32_t frames) {
     return buf;
 }
 
+// Cue sheet readers know no escape inside a quoted text: a double quote
+// would end it early, so it is written as an apostrophe (the disc's CD-TEXT
+// itself keeps it).
 std::string cueQuote(const std::string& s) {
     std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
+    for (char c : s) out += c == '"' ? '\'' : c;
     return out + "\"";
 }
 
