@@ -61,6 +61,7 @@ protected:
 ps::SimDriveIdentity recorderIdentity() {
     ps::SimDriveIdentity id;
     id.recorder = true;
+    id.maxWriteSpeedKBs = 8467;  // 48x
     id.bufferUnderrunProtection = true;
     return id;
 }
@@ -91,12 +92,17 @@ TEST_F(DataBurnTest, BurnedTrackReadsBackThroughTheReadingLayerAndAsAnImage) {
     r.underrunProtection = true;
     RecordingProgress progress;
     recording::DataBurnResult burned;
+    // Slowed to 4x beforehand: the data recording asks for the highest speed.
+    const uint8_t slow[12] = {0xBB, 0, 0xFF, 0xFF, 0x02, 0xC2, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 3 && drive.writeSpeedKBs() != 706; ++i) drive.execute({slow, ps::DataDirection::None, nullptr, 0});
+    ASSERT_EQ(drive.writeSpeedKBs(), 706);
     ASSERT_EQ(recording::burnDataDisc(drive, r, &progress, &burned), S_OK) << progress.lastText();
     EXPECT_TRUE(hasMessage(progress, "Recording Options: BURN-Proof enabled"));
     EXPECT_TRUE(hasMessage(progress, "Writing the ISO9660 disc using disc-at-once recording..."));
     EXPECT_EQ(progress.range, burned.trackSectors);
     EXPECT_TRUE(recorder.underrunProtection());
     EXPECT_EQ(recorder.writeType(), 1);
+    EXPECT_EQ(drive.writeSpeedKBs(), drive.identity().maxWriteSpeedKBs);
     ASSERT_TRUE(recorder.burnedDisc());
     EXPECT_EQ(burned.trackStart, 0);
     // The ISO writer's run-out: 150 blocks past a track of at least 300.
