@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cd/engine/cd_text.h"
 #include "cd/engine/cue_sheet.h"
 #include "cd/engine/dao_writer.h"
 #include "platform/scsi/sense.h"
@@ -260,4 +261,42 @@ TEST_F(RecorderTest, SessionAtOnceCueSheetsAreCheckedLikeADrive) {
     ASSERT_TRUE(recorder.burnedDisc());
     EXPECT_EQ(recorder.burnedDisc()->catalog, "0731452345672");
     EXPECT_EQ(recorder.burnedDisc()->tracks.at(0).isrc, "USABC0400001");
+}
+
+TEST_F(RecorderTest, LeadInSubcodeGivesBackThePacksAndTheirTexts) {
+    tallory::cd::engine::CdTextRecord r;
+    r.setTrackCount(3);
+    r.entries[0][tallory::cd::engine::kCdTitle] = "Caf\xC3\xA9 M\xC3\xBCller";  // ISO 8859-1 on the disc
+    r.entries[1][tallory::cd::engine::kCdTitle] = "Eins";
+    r.entries[3][tallory::cd::engine::kCdTitle] = "Drei, a title that runs over two packs";
+    r.entries[2][tallory::cd::engine::kCdPerformer] = "Zwei";
+    r.entries[1][tallory::cd::engine::kCdCode] = "DEABC0400001";
+    r.discId = "ID-42";
+    r.genreCode = 5;
+    r.genreText = "Klassik";
+    const auto packs = tallory::cd::engine::buildCdTextPacks(r);
+    std::vector<uint8_t> sub(packs.size() * 24);
+    tallory::cd::engine::spreadCdTextToSubcode(packs.data(), packs.size(), sub.data());
+    // The lead-in repeats the packs and a reader may start anywhere in the cycle;
+    // one copy of a pack is damaged.
+    std::vector<uint8_t> leadIn(sub.begin() + 24 * 3, sub.end());
+    for (int i = 0; i < 3; ++i) leadIn.insert(leadIn.end(), sub.begin(), sub.end());
+    leadIn[24 * 2 + 5] ^= 0x01;
+    const auto gathered = ps::gatherCdTextPacks(leadIn);
+    const auto* p = reinterpret_cast<const uint8_t*>(packs.data());
+    EXPECT_EQ(gathered, std::vector<uint8_t>(p, p + packs.size() * 18));
+    const ps::DecodedCdText t = ps::decodeCdTextPacks(gathered);
+    ASSERT_EQ(t.entries.size(), 4u);
+    EXPECT_EQ(t.characterCode, 0x00);
+    EXPECT_EQ(t.entries[0][0], "Caf\xC3\xA9 M\xC3\xBCller");
+    EXPECT_EQ(t.entries[1][0], "Eins");
+    EXPECT_EQ(t.entries[2][0], "");
+    EXPECT_EQ(t.entries[3][0], "Drei, a title that runs over two packs");
+    EXPECT_EQ(t.entries[2][1], "Zwei");
+    EXPECT_EQ(t.entries[1][6], "DEABC0400001");
+    EXPECT_EQ(t.discId, "ID-42");
+    EXPECT_EQ(t.genreCode, 5);
+    EXPECT_EQ(t.genreText, "Klassik");
+    // Without the size packs there is no complete block: nothing is made up.
+    EXPECT_TRUE(ps::gatherCdTextPacks(std::span<const uint8_t>(sub.data(), sub.size() - 3 * 24)).empty());
 }
