@@ -12,6 +12,7 @@
 #include <random>
 
 #include "core/ui_bridge.h"
+#include "formats/ogg/ogg_metadata_file.h"
 #include "formats/ogg/vorbis_channels.h"
 #include "platform/files/file_system.h"
 #include "tallory/guids.h"
@@ -293,6 +294,17 @@ bool OggTarget::Close() {
     clearEncoder();
     partialFrame_.clear();
     return ok;
+}
+
+bool OggTarget::OpenTag(IMetadataFile** tag) {
+    if (tag == nullptr) return false;
+    *tag = nullptr;
+    if (path_.empty()) return false;
+    auto* file = new (std::nothrow) OggMetadataFile(path_);
+    if (file == nullptr) return false;
+    file->AddRef();
+    *tag = file;
+    return true;
 }
 
 bool OggTarget::EstimateSize(uint32_t sourceBytes, const WAVEFORMATEX* sourceFormat, uint32_t* outputBytes) {
