@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/files/file_system.h"
@@ -25,6 +26,20 @@ constexpr uint32_t kPaddingBytes = 8192;
 constexpr uint64_t kMaxKeptPadding = 65536;
 
 bool readExactly(std::FILE* file, void* out, size_t size) { return std::fread(out, 1, size, file) == size; }
+
+// Appends `size` bytes read in pieces: a declared length is only believed as
+// far as the file goes, so a lying one allocates no more than the file holds.
+bool readPieces(std::FILE* file, size_t size, std::vector<uint8_t>& out) {
+    constexpr size_t kPiece = 1 << 16;
+    while (size > 0) {
+        const size_t n = std::min(kPiece, size);
+        const size_t at = out.size();
+        out.resize(at + n);
+        if (!readExactly(file, out.data() + at, n)) return false;
+        size -= n;
+    }
+    return true;
+}
 
 void appendHeader(std::vector<uint8_t>& out, uint8_t type, bool last, uint32_t length) {
     out.push_back(static_cast<uint8_t>((last ? 0x80 : 0) | type));
@@ -61,9 +76,7 @@ std::optional<FlacLayout> readFlacLayout(std::FILE* file, std::string* why) {
                       static_cast<size_t>(head[8]) << 7 | head[9];
         if ((head[5] & kId3FooterFlag) != 0) size += kId3HeaderBytes;
         layout.prefix.assign(head, head + kId3HeaderBytes);
-        // The size field is at most 256 MB; the read below fails at the file's end.
-        layout.prefix.resize(kId3HeaderBytes + size);
-        if (!readExactly(file, layout.prefix.data() + kId3HeaderBytes, size) || !readExactly(file, head, 4)) {
+        if (!readPieces(file, size, layout.prefix) || !readExactly(file, head, 4)) {
             *why = "the file ends inside the ID3v2 tag before the FLAC signature";
             return std::nullopt;
         }
@@ -92,18 +105,10 @@ std::optional<FlacLayout> readFlacLayout(std::FILE* file, std::string* why) {
             *why = "the metadata does not start with one STREAMINFO block";
             return std::nullopt;
         }
-        // Read in pieces: a length is only believed as far as the file goes.
-        constexpr size_t kPiece = 1 << 16;
-        size_t done = 0;
-        while (done < length) {
-            const size_t n = std::min<size_t>(kPiece, length - done);
-            block.body.resize(done + n);
-            if (!readExactly(file, block.body.data() + done, n)) {
-                *why = "metadata block " + std::to_string(layout.blocks.size()) + " declares " + std::to_string(length) +
-                       " bytes; the file ends first";
-                return std::nullopt;
-            }
-            done += n;
+        if (!readPieces(file, length, block.body)) {
+            *why = "metadata block " + std::to_string(layout.blocks.size()) + " declares " + std::to_string(length) +
+                   " bytes; the file ends first";
+            return std::nullopt;
         }
         offset += kBlockHeaderBytes + length;
         layout.blocks.push_back(std::move(block));

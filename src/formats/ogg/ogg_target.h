@@ -67,8 +67,6 @@ private:
     vorbis_dsp_state dsp_{};
     vorbis_block block_{};
     ogg_stream_state stream_{};
-    // Bytes of a frame cut by the end of one Write, completed by the next.
-    std::vector<uint8_t> partialFrame_;
 };
 
 }  // namespace tallory::formats::ogg

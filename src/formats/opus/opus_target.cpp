@@ -9,7 +9,6 @@
 
 #include "formats/ogg/vorbis_channels.h"
 #include "formats/opus/opus_metadata_file.h"
-#include "platform/files/file_system.h"
 #include "tallory/guids.h"
 
 namespace tallory::formats::opus {
@@ -17,7 +16,6 @@ namespace tallory::formats::opus {
 namespace {
 
 constexpr size_t kFramesPerChunk = 4096;
-constexpr size_t kOutputBufferBytes = 256 * 1024;
 // RFC 7845 5.1.1: mapping family 1 covers one to eight channels in Vorbis
 // order; beyond that family 255 leaves the channels unassigned.
 constexpr int kMaxFamilyOneChannels = 8;
@@ -48,8 +46,10 @@ std::string opeError(int code) {
 OpusTarget::OpusTarget() : TargetBase(CLSID_OpusTarget) {}
 
 OpusTarget::~OpusTarget() {
+    // Destroying a live encoder writes nothing more: its pages must go nowhere anyway.
+    file_ = nullptr;
     releaseEncoder();
-    discardOutput();
+    outputFile_.discard();
 }
 
 IUnknown* OpusTarget::create() { return static_cast<IConvTarget*>(new (std::nothrow) OpusTarget); }
@@ -65,18 +65,9 @@ int OpusTarget::bitrateKbps() const {
     return std::min(kMaxKbps, kDefaultOpusKbpsPerChannel * std::max<int>(1, format_.nChannels));
 }
 
-bool OpusTarget::openOutputFile() {
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (file_ == nullptr) return false;
-    std::setvbuf(file_, nullptr, _IOFBF, kOutputBufferBytes);
-    return true;
-}
-
 void OpusTarget::discardOutput() {
-    if (file_ == nullptr) return;
-    std::fclose(file_);
     file_ = nullptr;
-    platform::removeFile(path_);
+    outputFile_.discard();
 }
 
 void OpusTarget::releaseEncoder() {
@@ -89,16 +80,27 @@ void OpusTarget::releaseEncoder() {
         comments_ = nullptr;
     }
     samples_.clear();
-    partialFrame_.clear();
+    dropPartialFrame();
 }
 
 int OpusTarget::onPage(const unsigned char* bytes, opus_int32 length) {
     if (file_ == nullptr || length < 0 ||
         std::fwrite(bytes, 1, static_cast<size_t>(length), file_) != static_cast<size_t>(length)) {
+        if (!writeFailed_) writeErrno_ = errno;
         writeFailed_ = true;
         return 1;
     }
     return 0;
+}
+
+void OpusTarget::reportFailure(int rc) {
+    if (reported_) return;
+    reported_ = true;
+    if (writeFailed_) {
+        reportFileFailure(core::kMsgCannotWriteOutput, platform::FileStatus::fromErrno(writeErrno_, path_));
+    } else {
+        error(kMsgOpusEncodeFailed, opeError(rc).c_str());
+    }
 }
 
 bool OpusTarget::Open() {
@@ -114,6 +116,8 @@ bool OpusTarget::Open() {
     Close();
     if (!TargetBase::Open()) return false;
     writeFailed_ = false;
+    writeErrno_ = 0;
+    reported_ = false;
 
     comments_ = ope_comments_create();
     if (comments_ == nullptr) {
@@ -122,9 +126,10 @@ bool OpusTarget::Open() {
     }
     const int channels = format_.nChannels;
     const int family = channels <= 2 ? 0 : channels <= kMaxFamilyOneChannels ? 1 : 255;
-    if (!openOutputFile()) {
+    // The output is an unnamed file until Close names it: whole or absent.
+    file_ = createOutput(kMsgOpusCannotOpenOutput);
+    if (file_ == nullptr) {
         releaseEncoder();
-        error("%s", kMsgOpusCannotOpenOutput);
         return false;
     }
     const OpusEncCallbacks callbacks = {writeCallback, closeCallback};
@@ -184,7 +189,7 @@ bool OpusTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
         }
         const int rc = ope_encoder_write_float(encoder_, samples_.data(), static_cast<int>(n));
         if (rc != OPE_OK || writeFailed_) {
-            error(kMsgOpusEncodeFailed, writeFailed_ ? "cannot write the output file" : opeError(rc).c_str());
+            reportFailure(rc);
             writeFailed_ = true;
             return false;
         }
@@ -196,54 +201,29 @@ bool OpusTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
 
 bool OpusTarget::Write(uint32_t byteCount, const void* data) {
     if (encoder_ == nullptr || writeFailed_) return false;
-    if (byteCount == 0 || data == nullptr) return true;
     const size_t frameBytes = static_cast<size_t>(format_.nChannels) * (format_.wBitsPerSample / 8u);
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    size_t left = byteCount;
-    if (!partialFrame_.empty()) {
-        const size_t take = std::min(left, frameBytes - partialFrame_.size());
-        partialFrame_.insert(partialFrame_.end(), bytes, bytes + take);
-        bytes += take;
-        left -= take;
-        if (partialFrame_.size() < frameBytes) return true;
-        std::vector<uint8_t> frame;
-        frame.swap(partialFrame_);
-        if (!encodeFrames(frame.data(), 1)) return false;
-    }
-    const size_t frames = left / frameBytes;
-    if (frames > 0 && !encodeFrames(bytes, frames)) return false;
-    partialFrame_.assign(bytes + frames * frameBytes, bytes + left);
-    return true;
+    return writeWholeFrames(data, byteCount, frameBytes,
+                            [this](const uint8_t* pcm, size_t frames) { return encodeFrames(pcm, frames); });
 }
 
 bool OpusTarget::Close() {
     bool ok = true;
-    if (encoder_ != nullptr) {
+    if (encoder_ != nullptr && !abandoned()) {
         // Drain writes the last pages with the end trim in their granule position.
         const int rc = writeFailed_ ? OPE_WRITE_FAIL : ope_encoder_drain(encoder_);
         if (rc != OPE_OK || writeFailed_) {
-            if (!writeFailed_) error(kMsgOpusEncodeFailed, opeError(rc).c_str());
+            reportFailure(rc);
             ok = false;
         }
     }
+    file_ = nullptr;
     releaseEncoder();
-    if (file_ != nullptr) {
-        if (ok && std::fflush(file_) != 0) {
-            error(kMsgOpusEncodeFailed, "cannot write the output file");
-            ok = false;
-        }
-        if (!ok) {
-            discardOutput();
-        } else {
-            if (std::fclose(file_) != 0) {
-                error(kMsgOpusEncodeFailed, "cannot write the output file");
-                ok = false;
-                platform::removeFile(path_);
-            }
-            file_ = nullptr;
-        }
+    if (!ok) {
+        outputFile_.discard();
+        return false;
     }
-    return ok;
+    // Flushes, syncs and names the output, or removes it after abandonOutput.
+    return finishOutput(outputFile_);
 }
 
 bool OpusTarget::OpenTag(IMetadataFile** tag) {
