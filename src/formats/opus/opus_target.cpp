@@ -144,6 +144,13 @@ bool OpusTarget::Open() {
     }
     rc = ope_encoder_ctl(encoder_, OPUS_SET_BITRATE(bitrateKbps() * 1000));
     if (rc == OPE_OK) rc = ope_encoder_ctl(encoder_, OPUS_SET_VBR(vbr_ ? 1 : 0));
+    // libopus constrains VBR by default, which holds every packet near the
+    // target and makes it an average-bitrate mode; free VBR lets easy passages
+    // take fewer bits, as opusenc does.
+    if (rc == OPE_OK && vbr_) rc = ope_encoder_ctl(encoder_, OPUS_SET_VBR_CONSTRAINT(0));
+    // The input's noise floor: without it the encoder spends bits on the
+    // quantisation noise below 16-bit audio (libopus defaults to 24 bits).
+    if (rc == OPE_OK) rc = ope_encoder_ctl(encoder_, OPUS_SET_LSB_DEPTH(std::clamp<int>(bits, 8, 24)));
     if (rc != OPE_OK) {
         releaseEncoder();
         discardOutput();
@@ -162,29 +169,37 @@ bool OpusTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
     while (frames > 0) {
         const size_t n = std::min(frames, kFramesPerChunk);
         samples_.resize(n * static_cast<size_t>(channels));
-        for (size_t i = 0; i < n; ++i) {
-            const uint8_t* frame = pcm + i * frameBytes;
-            for (int v = 0; v < channels; ++v) {
-                const uint8_t* s = frame + static_cast<size_t>(order != nullptr ? order[v] : v) * sampleBytes;
-                float value;
-                switch (sampleBytes) {
-                    case 1: value = (static_cast<int>(s[0]) - 128) / 128.0f; break;
-                    case 2: value = static_cast<int16_t>(static_cast<uint16_t>(s[0] | s[1] << 8)) / 32768.0f; break;
-                    case 3:
-                        value = static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(s[0]) << 8 |
-                                                                        static_cast<uint32_t>(s[1]) << 16 |
-                                                                        static_cast<uint32_t>(s[2]) << 24) >>
-                                                   8) /
-                                8388608.0f;
-                        break;
-                    default:
-                        value = static_cast<float>(static_cast<int32_t>(
-                                    static_cast<uint32_t>(s[0]) | static_cast<uint32_t>(s[1]) << 8 |
-                                    static_cast<uint32_t>(s[2]) << 16 | static_cast<uint32_t>(s[3]) << 24)) /
-                                2147483648.0f;
-                        break;
+        if (sampleBytes == 2 && order == nullptr) {
+            // The common case, one straight pass: 16-bit PCM already in the encoder's order.
+            const size_t count = n * static_cast<size_t>(channels);
+            for (size_t i = 0; i < count; ++i) {
+                samples_[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | pcm[2 * i + 1] << 8)) * (1.0f / 32768.0f);
+            }
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                const uint8_t* frame = pcm + i * frameBytes;
+                for (int v = 0; v < channels; ++v) {
+                    const uint8_t* s = frame + static_cast<size_t>(order != nullptr ? order[v] : v) * sampleBytes;
+                    float value;
+                    switch (sampleBytes) {
+                        case 1: value = (static_cast<int>(s[0]) - 128) / 128.0f; break;
+                        case 2: value = static_cast<int16_t>(static_cast<uint16_t>(s[0] | s[1] << 8)) / 32768.0f; break;
+                        case 3:
+                            value = static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(s[0]) << 8 |
+                                                                            static_cast<uint32_t>(s[1]) << 16 |
+                                                                            static_cast<uint32_t>(s[2]) << 24) >>
+                                                       8) /
+                                    8388608.0f;
+                            break;
+                        default:
+                            value = static_cast<float>(static_cast<int32_t>(
+                                        static_cast<uint32_t>(s[0]) | static_cast<uint32_t>(s[1]) << 8 |
+                                        static_cast<uint32_t>(s[2]) << 16 | static_cast<uint32_t>(s[3]) << 24)) /
+                                    2147483648.0f;
+                            break;
+                    }
+                    samples_[i * static_cast<size_t>(channels) + static_cast<size_t>(v)] = value;
                 }
-                samples_[i * static_cast<size_t>(channels) + static_cast<size_t>(v)] = value;
             }
         }
         const int rc = ope_encoder_write_float(encoder_, samples_.data(), static_cast<int>(n));
