@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -29,6 +30,8 @@ constexpr double kSurroundWeight = 1.41;
 // Filter states below this are flushed to zero: silence would otherwise decay
 // into denormal numbers, which are slow, and contribute nothing.
 constexpr double kFlushBelow = 1e-30;
+// The K-weighting shelf sits at 1682 Hz: below twice that its design has no meaning.
+constexpr uint32_t kMinMeasuredRate = 3400;
 // Per channel: the shelf's last two inputs and outputs, the high-pass's last two outputs.
 constexpr size_t kStatePerChannel = 6;
 
@@ -57,7 +60,7 @@ double flushed(double v) { return std::fabs(v) < kFlushBelow ? 0.0 : v; }
 
 std::unique_ptr<LoudnessMeter> LoudnessMeter::create(const WAVEFORMATEX& format) {
     const unsigned bits = format.wBitsPerSample;
-    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels < 1 || format.nSamplesPerSec < 10 ||
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels < 1 || format.nSamplesPerSec < kMinMeasuredRate ||
         (bits != 8 && bits != 16 && bits != 24 && bits != 32)) {
         return nullptr;
     }
@@ -117,7 +120,8 @@ void LoudnessMeter::finish() const {
     if (worker_.joinable()) worker_.join();
 }
 
-void LoudnessMeter::filterFrames(size_t frames) {
+template <class Sample>
+void LoudnessMeter::filterFrames(const Sample* samples, size_t frames, double scale) {
     const size_t stride = channels_;
     const Biquad& h = shelf_;
     const Biquad& p = highPass_;
@@ -134,9 +138,9 @@ void LoudnessMeter::filterFrames(size_t frames) {
         Lanes energy{0, 0};
         const Lanes hb0 = splat(h.b0), hb1 = splat(h.b1), hb2 = splat(h.b2), ha1 = splat(h.a1), ha2 = splat(h.a2);
         const Lanes pa1 = splat(p.a1), pa2 = splat(p.a2);
-        const double* x = samples_.data() + c;
+        const Sample* x = samples + c;
         for (size_t i = 0; i < frames; ++i, x += stride) {
-            const Lanes in{x[0], x[1]};
+            const Lanes in = Lanes{static_cast<double>(x[0]), static_cast<double>(x[1])} * scale;
             const Lanes y = (hb0 * in + hb1 * x1 + hb2 * x2 - ha2 * y2) - ha1 * y1;
             // The high-pass numerator is 1, -2, 1.
             const Lanes z = (y - 2.0 * y1 + y2 - pa2 * z2) - pa1 * z1;
@@ -154,15 +158,62 @@ void LoudnessMeter::filterFrames(size_t frames) {
     if (c < channels_ && weights_[c] != 0) {
         double* s = &state_[kStatePerChannel * static_cast<size_t>(c)];
         double energy = 0;
-        const double* x = samples_.data() + c;
+        const Sample* x = samples + c;
         for (size_t i = 0; i < frames; ++i, x += stride) {
-            const double y = (h.b0 * *x + h.b1 * s[0] + h.b2 * s[1] - h.a2 * s[3]) - h.a1 * s[2];
+            const double in = static_cast<double>(*x) * scale;
+            const double y = (h.b0 * in + h.b1 * s[0] + h.b2 * s[1] - h.a2 * s[3]) - h.a1 * s[2];
             const double z = (y - 2.0 * s[2] + s[3] - p.a2 * s[5]) - p.a1 * s[4];
-            s[1] = s[0], s[0] = *x, s[3] = s[2], s[2] = y, s[5] = s[4], s[4] = z;
+            s[1] = s[0], s[0] = in, s[3] = s[2], s[2] = y, s[5] = s[4], s[4] = z;
             energy += z * z;
         }
         for (size_t k = 0; k < kStatePerChannel; ++k) s[k] = flushed(s[k]);
         stepEnergy_[c] += energy;
+    }
+}
+
+void LoudnessMeter::convertFrames(const uint8_t* pcm, size_t count) {
+    samples_.resize(count);
+    double* out = samples_.data();
+    int32_t peak = 0;
+    switch (sampleBytes_) {
+        case 1:  // unsigned 8-bit WAV PCM
+            for (size_t i = 0; i < count; ++i) {
+                const int32_t v = static_cast<int32_t>(pcm[i]) - 128;
+                peak = std::max(peak, std::abs(v));
+                out[i] = v * (1.0 / 128.0);
+            }
+            peak_ = std::max(peak_, peak / 128.0);
+            break;
+        case 2:
+            for (size_t i = 0; i < count; ++i) {
+                const int32_t v = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | pcm[2 * i + 1] << 8));
+                peak = std::max(peak, std::abs(v));
+                out[i] = v * (1.0 / 32768.0);
+            }
+            peak_ = std::max(peak_, peak / 32768.0);
+            break;
+        case 3:
+            for (size_t i = 0; i < count; ++i) {
+                const uint8_t* b = pcm + 3 * i;
+                const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(b[0]) << 8 | static_cast<uint32_t>(b[1]) << 16 |
+                                                       static_cast<uint32_t>(b[2]) << 24) >> 8;
+                peak = std::max(peak, std::abs(v));
+                out[i] = v * (1.0 / 8388608.0);
+            }
+            peak_ = std::max(peak_, peak / 8388608.0);
+            break;
+        default: {
+            double widest = 0;
+            for (size_t i = 0; i < count; ++i) {
+                const uint8_t* b = pcm + 4 * i;
+                const auto v = static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+                                                    static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
+                out[i] = v * (1.0 / 2147483648.0);
+                widest = std::max(widest, std::fabs(out[i]));
+            }
+            peak_ = std::max(peak_, widest);
+            break;
+        }
     }
 }
 
@@ -171,50 +222,23 @@ void LoudnessMeter::addFrames(const uint8_t* pcm, size_t frames) {
         // Pieces end where a 100 ms step ends, so that each step's energy is its own.
         const size_t n = std::min({frames, kFramesPerChunk, stepFrames_ - stepFilled_});
         const size_t count = n * channels_;
-        samples_.resize(count);
-        double* out = samples_.data();
-        int32_t peak = 0;
-        switch (sampleBytes_) {
-            case 1:  // unsigned 8-bit WAV PCM
-                for (size_t i = 0; i < count; ++i) {
-                    const int32_t v = static_cast<int32_t>(pcm[i]) - 128;
-                    peak = std::max(peak, v < 0 ? -v : v);
-                    out[i] = v * (1.0 / 128.0);
-                }
-                peak_ = std::max(peak_, peak / 128.0);
-                break;
-            case 2:
-                for (size_t i = 0; i < count; ++i) {
-                    const int32_t v = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | pcm[2 * i + 1] << 8));
-                    peak = std::max(peak, v < 0 ? -v : v);
-                    out[i] = v * (1.0 / 32768.0);
-                }
-                peak_ = std::max(peak_, peak / 32768.0);
-                break;
-            case 3:
-                for (size_t i = 0; i < count; ++i) {
-                    const uint8_t* b = pcm + 3 * i;
-                    const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(b[0]) << 8 | static_cast<uint32_t>(b[1]) << 16 |
-                                                           static_cast<uint32_t>(b[2]) << 24) >> 8;
-                    peak = std::max(peak, v < 0 ? -v : v);
-                    out[i] = v * (1.0 / 8388608.0);
-                }
-                peak_ = std::max(peak_, peak / 8388608.0);
-                break;
-            default: {
-                double widest = 0;
-                for (size_t i = 0; i < count; ++i) {
-                    const uint8_t* b = pcm + 4 * i;
-                    const auto v = static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                                                        static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
-                    out[i] = v * (1.0 / 2147483648.0);
-                    widest = std::max(widest, std::fabs(out[i]));
-                }
-                peak_ = std::max(peak_, widest);
-                break;
+        if (sampleBytes_ == 2 && std::endian::native == std::endian::little) {
+            // 16-bit PCM is read in place by the filter: a separate conversion
+            // pass would cost as much as the filtering.
+            const int16_t* in = reinterpret_cast<const int16_t*>(pcm);
+            if (reinterpret_cast<uintptr_t>(pcm) % alignof(int16_t) != 0) {
+                shorts_.resize(count);
+                std::memcpy(shorts_.data(), pcm, count * 2);
+                in = shorts_.data();
             }
+            int32_t peak = 0;
+            for (size_t i = 0; i < count; ++i) peak = std::max(peak, std::abs(static_cast<int32_t>(in[i])));
+            peak_ = std::max(peak_, peak / 32768.0);
+            filterFrames(in, n, 1.0 / 32768.0);
+        } else {
+            convertFrames(pcm, count);
+            filterFrames(samples_.data(), n, 1.0);
         }
-        filterFrames(n);
         stepFilled_ += n;
         if (stepFilled_ == stepFrames_) {
             double weighted = 0;

@@ -50,8 +50,12 @@ private:
     friend TalloryLoudness combinedResult(std::span<const LoudnessMeter* const> meters);
     explicit LoudnessMeter(const WAVEFORMATEX& format);
     void addFrames(const uint8_t* pcm, size_t frames);
-    // Filters `frames` of samples_ (within one 100 ms step) into the step's energy.
-    void filterFrames(size_t frames);
+    // Filters `frames` interleaved frames (within one 100 ms step), each
+    // sample times `scale`, into the step's energy.
+    template <class Sample>
+    void filterFrames(const Sample* samples, size_t frames, double scale);
+    // `count` samples of any width as doubles in samples_, and their peak.
+    void convertFrames(const uint8_t* pcm, size_t count);
     void measure(const uint8_t* data, size_t bytes);
     void work();
 
@@ -65,6 +69,7 @@ private:
     std::vector<double> weights_;   // BS.1770 channel weights (0 leaves a channel out)
     std::vector<double> state_;     // the filters' memory, per channel
     std::vector<double> samples_;   // a piece of input as doubles, interleaved
+    std::vector<int16_t> shorts_;   // 16-bit input that was not aligned for reading in place
     std::vector<double> stepEnergy_;  // per channel, the current 100 ms step
     size_t stepFrames_ = 0;         // frames per 100 ms step
     size_t stepFilled_ = 0;         // frames of the current step so far

@@ -179,6 +179,9 @@ TEST(LoudnessMeter, SilenceShortAndRefusedInput) {
     bad.nChannels = 0;
     EXPECT_EQ(LoudnessMeter::create(bad), nullptr);
     bad = f;
+    bad.nSamplesPerSec = 3000;  // the K-weighting shelf would lie above half the rate
+    EXPECT_EQ(LoudnessMeter::create(bad), nullptr);
+    bad = f;
     bad.wFormatTag = 3;  // float
     EXPECT_EQ(LoudnessMeter::create(bad), nullptr);
 }

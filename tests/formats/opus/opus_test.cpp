@@ -5,6 +5,7 @@
 #include <string>
 
 #include "../audio_test_util.h"
+#include "formats/ogg/ogg_headers.h"
 #include "formats/opus/opus_metadata_file.h"
 #include "metadata/metadata_tag.h"
 #include "metadata/vorbis_comments.h"
@@ -224,4 +225,30 @@ TEST(OpusTarget, VariableBitrateMatchesOpusenc) {
     const double theirs = static_cast<double>(readFile(dir + "/ref.opus").size());
     EXPECT_NEAR(ours / theirs, 1.0, 0.05) << ours << " vs " << theirs;
     EXPECT_LT(ours * 8 / 20 / 1000, 115.0);  // kbit/s: clearly under the constrained rate
+}
+
+// RFC 7845 5.2: binary data after the comments that starts with a set lowest
+// bit is kept through a rewrite; padding (lowest bit clear) is not.
+TEST(OpusMetadataFile, KeepsTheDataEditorsMustKeepAndDropsPadding) {
+    const std::string dir = scratchDir();
+    const std::string path = dir + "/trailer.opus";
+    const WAVEFORMATEX f = pcmFormat(48000, 1, 16);
+    ASSERT_TRUE(writeThrough(CLSID_OpusTarget, path, f, tone(f, 48000)));
+    namespace opus = tallory::formats::opus;
+    for (const Bytes& trailer : {Bytes{0x01, 0xAA, 0xBB}, Bytes(10, 0x00)}) {
+        SCOPED_TRACE(trailer.size());
+        std::string why;
+        std::vector<uint8_t> packet = opus::renderOpusTags({"vendor x", {"TITLE=Before"}});
+        packet.insert(packet.end(), trailer.begin(), trailer.end());
+        ASSERT_TRUE(tallory::formats::ogg::rewriteComment(path, tallory::formats::ogg::kOpusHeaders, packet, &why)) << why;
+        ASSERT_TRUE(opus::writeOpusTags(path, {"TITLE=After"}, &why)) << why;
+        auto raw = tallory::formats::ogg::readCommentPacket(path, tallory::formats::ogg::kOpusHeaders, &why);
+        ASSERT_TRUE(raw);
+        std::vector<uint8_t> expected = opus::renderOpusTags({"vendor x", {"TITLE=After"}});
+        if (trailer[0] & 1) expected.insert(expected.end(), trailer.begin(), trailer.end());
+        EXPECT_EQ(*raw, expected);
+        EXPECT_EQ(run("/usr/bin/python3 -c \"import sys; from mutagen.oggopus import OggOpus; "
+                      "print(OggOpus(sys.argv[1]).tags['title'][0])\" '" + path + "'"),
+                  "After\n");
+    }
 }
