@@ -3,8 +3,11 @@
 #ifndef TALLORY_CORE_TARGET_BASE_H
 #define TALLORY_CORE_TARGET_BASE_H
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/files/output_file.h"
 #include "tallory/conv.h"
@@ -66,6 +69,13 @@ protected:
     // Starts outputFile_ for path_ and returns its stream, or reports `message` with
     // the reason and returns null.
     std::FILE* createOutput(const char* message);
+    // For encoders that take whole frames of `frameBytes`: hands the frames of
+    // one Write to `encode(const uint8_t* pcm, size_t frames)` (false stops),
+    // completing a frame that the previous Write cut with the bytes of this one.
+    template <class Encode>
+    bool writeWholeFrames(const void* data, uint32_t byteCount, size_t frameBytes, Encode&& encode);
+    // Forgets a cut frame (a new output starts, or the bytes are not a frame at the end).
+    void dropPartialFrame() { partialFrame_.clear(); }
 
     // Field order as the contract gives it.
     IConvProgress* progress_ = nullptr;
@@ -80,7 +90,29 @@ private:
     core::RefCount refCount_;
     bool abandoned_ = false;
     bool replaceExisting_ = false;
+    std::vector<uint8_t> partialFrame_;
 };
+
+template <class Encode>
+bool TargetBase::writeWholeFrames(const void* data, uint32_t byteCount, size_t frameBytes, Encode&& encode) {
+    if (byteCount == 0 || data == nullptr || frameBytes == 0) return true;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t left = byteCount;
+    if (!partialFrame_.empty()) {
+        const size_t take = std::min(left, frameBytes - partialFrame_.size());
+        partialFrame_.insert(partialFrame_.end(), bytes, bytes + take);
+        bytes += take;
+        left -= take;
+        if (partialFrame_.size() < frameBytes) return true;
+        std::vector<uint8_t> frame;
+        frame.swap(partialFrame_);
+        if (!encode(static_cast<const uint8_t*>(frame.data()), size_t{1})) return false;
+    }
+    const size_t frames = left / frameBytes;
+    if (frames > 0 && !encode(bytes, frames)) return false;
+    partialFrame_.assign(bytes + frames * frameBytes, bytes + left);
+    return true;
+}
 
 // Copies text into a caller's buffer of `capacity` bytes, cut to fit; nothing for a null buffer.
 void copyTruncated(const std::string& text, char* buffer, size_t capacity);

@@ -132,6 +132,17 @@ std::u16string genreText(const std::u16string& text) {
     return text;
 }
 
+// DATE is a full date ("2004-05-17"); the year frame holds its year. A value
+// that does not start with four digits is not a date we can shorten: cutting
+// it at a byte count could split a UTF-8 sequence, so it is kept whole.
+std::string yearOfDate(const std::string& value) {
+    if (value.size() < 4) return value;
+    for (size_t i = 0; i < 4; ++i) {
+        if (value[i] < '0' || value[i] > '9') return value;
+    }
+    return value.substr(0, 4);
+}
+
 void put32be(std::vector<uint8_t>& out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
 }
@@ -238,8 +249,7 @@ void readVorbisComments(std::span<const std::string> comments, ID3_Tag& tag) {
             if (row->frame == ID3FID_PARTINSET && !discTotal.empty() && joined.find('/') == std::string::npos) {
                 joined += "/" + discTotal;
             }
-            // DATE is a full date ("2004-05-17"); the year frame holds its year.
-            if (row->frame == ID3FID_YEAR || row->frame == ID3FID_ORIGYEAR) joined = joined.substr(0, 4);
+            if (row->frame == ID3FID_YEAR || row->frame == ID3FID_ORIGYEAR) joined = yearOfDate(joined);
             frame = textFrame(row->frame, utf16FromUtf8(joined));
         }
         if (frame != nullptr) tag.AttachFrame(frame.release());

@@ -54,7 +54,7 @@ sox -n -r 44100 -c 2 -b 16 "$work/src/noise.wav" synth 20 whitenoise vol 0.5
 sox -n -r 44100 -c 2 -b 16 "$work/src/short.wav" synth 2 sine 660 vol 0.25
 
 # kill -9 before the output exists, once it is being written, and deep into it.
-for fmt in wav aiff mp3 ogg wma; do
+for fmt in wav aiff mp3 ogg wma flac opus; do
     for point in start early late; do
         "$TALLORY" convert -q "$work/src/long.wav" --to "$fmt" -o "$work/out/k.$fmt" --overwrite &
         pid=$!
@@ -180,7 +180,7 @@ done
 # Full file system: nothing is left in it, whatever the format.
 mkdir -p "$work/small"
 if mount -t tmpfs -o size=128k tmpfs "$work/small" 2>/dev/null; then
-    for fmt in wav aiff mp3 ogg wma; do
+    for fmt in wav aiff mp3 ogg wma flac opus; do
         expect "full disk $fmt" 1 "No space left on device|Cannot|Failed" \
             "$TALLORY" convert -q "$work/src/noise.wav" --to "$fmt" -o "$work/small/full.$fmt"
         check "full disk $fmt left: $(entries "$work/small")" '[[ -z $(entries "$work/small") ]]'

@@ -23,7 +23,8 @@ public:
     int GetCapabilities() override;
     // An empty tag for a file without comments; E_FAIL when it is no FLAC file.
     HRESULT ReadTag(IMetadataTag** tag) override;
-    // Replaces every comment and picture block; the audio frames are kept.
+    // Replaces every comment and picture block through one atomic file
+    // replacement; the other blocks and the audio frames keep their bytes.
     HRESULT WriteTag(IMetadataTag* tag) override;
 
 private:

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "formats/flac/flac_metadata_file.h"
-#include "platform/files/file_system.h"
 #include "tallory/guids.h"
 
 namespace tallory::formats::flac {
@@ -21,7 +21,6 @@ constexpr unsigned kSeekPointSeconds = 10;
 // Room left for the tags written after the audio, so that they usually fit
 // without moving the audio (the flac command's default padding).
 constexpr unsigned kPaddingBytes = 8192;
-constexpr size_t kOutputBufferBytes = 256 * 1024;
 
 bool equalsNoCase(const char* a, const char* b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b) {
@@ -48,8 +47,10 @@ FLAC__StreamEncoderTellStatus tellCallback(const FLAC__StreamEncoder*, FLAC__uin
 FlacTarget::FlacTarget() : TargetBase(CLSID_FlacTarget) {}
 
 FlacTarget::~FlacTarget() {
+    // Deleting a live encoder finishes it: its writes must go nowhere.
+    file_ = nullptr;
     releaseEncoder();
-    discardOutput();
+    outputFile_.discard();
 }
 
 IUnknown* FlacTarget::create() { return static_cast<IConvTarget*>(new (std::nothrow) FlacTarget); }
@@ -60,24 +61,26 @@ bool FlacTarget::GetClassId(CLSID* classId) {
     return true;
 }
 
-bool FlacTarget::openOutputFile() {
-    file_ = std::fopen(path_.c_str(), "w+b");
-    if (file_ == nullptr) return false;
-    std::setvbuf(file_, nullptr, _IOFBF, kOutputBufferBytes);
-    return true;
-}
-
 // A failed output is removed rather than left half written.
 void FlacTarget::discardOutput() {
-    if (file_ == nullptr) return;
-    std::fclose(file_);
     file_ = nullptr;
-    platform::removeFile(path_);
+    outputFile_.discard();
 }
 
 FLAC__StreamEncoderWriteStatus FlacTarget::onWrite(const FLAC__byte* bytes, size_t count) {
-    if (file_ == nullptr || std::fwrite(bytes, 1, count, file_) != count) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    if (file_ == nullptr || std::fwrite(bytes, 1, count, file_) != count) {
+        if (writeErrno_ == 0) writeErrno_ = errno != 0 ? errno : EIO;
+        return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    }
     return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+}
+
+void FlacTarget::reportEncoderFailure() {
+    if (writeErrno_ != 0) {
+        reportFileFailure(core::kMsgCannotWriteOutput, platform::FileStatus::fromErrno(writeErrno_, path_));
+    } else {
+        error(kMsgFlacEncodeFailed, encoderStateText().c_str());
+    }
 }
 
 FLAC__StreamEncoderSeekStatus FlacTarget::onSeek(FLAC__uint64 offset) {
@@ -106,7 +109,7 @@ void FlacTarget::releaseEncoder() {
         padding_ = nullptr;
     }
     samples_.clear();
-    partialFrame_.clear();
+    dropPartialFrame();
 }
 
 std::string FlacTarget::encoderStateText() const {
@@ -129,6 +132,7 @@ bool FlacTarget::Open() {
     Close();
     if (!TargetBase::Open()) return false;
     failed_ = false;
+    writeErrno_ = 0;
 
     encoder_ = FLAC__stream_encoder_new();
     if (encoder_ == nullptr) {
@@ -169,9 +173,10 @@ bool FlacTarget::Open() {
     blocks[blockCount++] = padding_;
     FLAC__stream_encoder_set_metadata(encoder_, blocks, blockCount);
 
-    if (!openOutputFile()) {
+    // The output is an unnamed file until Close names it: whole or absent.
+    file_ = createOutput(kMsgFlacCannotOpenOutput);
+    if (file_ == nullptr) {
         releaseEncoder();
-        error("%s", kMsgFlacCannotOpenOutput);
         return false;
     }
     const FLAC__StreamEncoderInitStatus status =
@@ -223,7 +228,7 @@ bool FlacTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
         }
         if (!FLAC__stream_encoder_process_interleaved(encoder_, out, static_cast<uint32_t>(n))) {
             failed_ = true;
-            error(kMsgFlacEncodeFailed, encoderStateText().c_str());
+            reportEncoderFailure();
             return false;
         }
         pcm += n * channels * sampleBytes;
@@ -234,54 +239,35 @@ bool FlacTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
 
 bool FlacTarget::Write(uint32_t byteCount, const void* data) {
     if (encoder_ == nullptr || failed_) return false;
-    if (byteCount == 0 || data == nullptr) return true;
     const size_t frameBytes = static_cast<size_t>(format_.nChannels) * (format_.wBitsPerSample / 8u);
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    size_t left = byteCount;
-    // A frame cut between two blocks is completed here rather than dropped.
-    if (!partialFrame_.empty()) {
-        const size_t take = std::min(left, frameBytes - partialFrame_.size());
-        partialFrame_.insert(partialFrame_.end(), bytes, bytes + take);
-        bytes += take;
-        left -= take;
-        if (partialFrame_.size() < frameBytes) return true;
-        std::vector<uint8_t> frame;
-        frame.swap(partialFrame_);
-        if (!encodeFrames(frame.data(), 1)) return false;
-    }
-    const size_t frames = left / frameBytes;
-    if (frames > 0 && !encodeFrames(bytes, frames)) return false;
-    partialFrame_.assign(bytes + frames * frameBytes, bytes + left);
-    return true;
+    return writeWholeFrames(data, byteCount, frameBytes,
+                            [this](const uint8_t* pcm, size_t frames) { return encodeFrames(pcm, frames); });
 }
 
 bool FlacTarget::Close() {
     if (encoder_ == nullptr) {
         releaseEncoder();
+        discardOutput();
         return true;
     }
-    // finish writes the last frame and goes back to fill in STREAMINFO (MD5,
-    // sample count) and the seek table.
-    bool ok = !failed_ && FLAC__stream_encoder_finish(encoder_);
-    if (!ok && !failed_) error(kMsgFlacEncodeFailed, encoderStateText().c_str());
-    releaseEncoder();
-    if (file_ != nullptr) {
-        if (ok && (std::fflush(file_) != 0 || std::ferror(file_) != 0)) {
-            error(kMsgFlacEncodeFailed, "cannot write the output file");
-            ok = false;
-        }
-        if (!ok) {
-            discardOutput();
-        } else {
-            if (std::fclose(file_) != 0) {
-                error(kMsgFlacEncodeFailed, "cannot write the output file");
-                ok = false;
-                platform::removeFile(path_);
-            }
-            file_ = nullptr;
-        }
+    bool ok = true;
+    if (abandoned()) {
+        // Nothing more is written: the encoder's last frame and STREAMINFO go nowhere.
+        file_ = nullptr;
+    } else {
+        // finish writes the last frame and goes back to fill in STREAMINFO (MD5,
+        // sample count) and the seek table.
+        ok = !failed_ && FLAC__stream_encoder_finish(encoder_);
+        if (!ok && !failed_) reportEncoderFailure();
     }
-    return ok;
+    releaseEncoder();
+    file_ = nullptr;
+    if (!ok) {
+        outputFile_.discard();
+        return false;
+    }
+    // Flushes, syncs and names the output, or removes it after abandonOutput.
+    return finishOutput(outputFile_);
 }
 
 bool FlacTarget::OpenTag(IMetadataFile** tag) {

@@ -41,15 +41,15 @@ public:
 
     static IUnknown* create();
 
-    // libFLAC's output callbacks over file_, public for the C trampolines.
+    // libFLAC's output callbacks over file_ (the output file's stream), public for the C trampolines.
     FLAC__StreamEncoderWriteStatus onWrite(const FLAC__byte* bytes, size_t count);
     FLAC__StreamEncoderSeekStatus onSeek(FLAC__uint64 offset);
     FLAC__StreamEncoderTellStatus onTell(FLAC__uint64* offset);
 
 private:
-    // The one place where the output file is created.
-    bool openOutputFile();
     void discardOutput();
+    // Says why encoding stopped: the file's reason for a failed write, else the encoder's state.
+    void reportEncoderFailure();
     bool encodeFrames(const uint8_t* pcm, size_t frames);
     void releaseEncoder();
     std::string encoderStateText() const;
@@ -60,9 +60,8 @@ private:
     FLAC__StreamMetadata* seekTable_ = nullptr;
     FLAC__StreamMetadata* padding_ = nullptr;
     bool failed_ = false;
+    int writeErrno_ = 0;
     std::vector<FLAC__int32> samples_;
-    // Bytes of a frame cut by the end of one Write, completed by the next.
-    std::vector<uint8_t> partialFrame_;
 };
 
 }  // namespace tallory::formats::flac

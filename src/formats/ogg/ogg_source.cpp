@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "formats/ogg/ogg_metadata_file.h"
 #include "formats/ogg/vorbis_channels.h"
 #include "tallory/guids.h"
 
@@ -139,6 +140,17 @@ bool OggSource::Close() {
         ov_clear(&file_);  // closes the file through the close callback
         decoderOpen_ = false;
     }
+    return true;
+}
+
+bool OggSource::GetTag(IMetadataFile** tag) {
+    if (tag == nullptr) return false;
+    *tag = nullptr;
+    if (path_.empty()) return false;
+    auto* file = new (std::nothrow) OggMetadataFile(path_);
+    if (file == nullptr) return false;
+    file->AddRef();
+    *tag = file;
     return true;
 }
 

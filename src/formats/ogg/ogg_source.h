@@ -25,6 +25,8 @@ public:
     bool Open() override;
     bool Run(IConvSink* sink) override;
     bool Close() override;
+    // The file's Vorbis comments as a tag file.
+    bool GetTag(IMetadataFile** tag) override;
 
     static IUnknown* create();
 

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "core/ui_bridge.h"
+#include "formats/ogg/ogg_metadata_file.h"
 #include "formats/ogg/vorbis_channels.h"
 #include "platform/files/file_system.h"
 #include "tallory/guids.h"
@@ -115,7 +116,7 @@ bool OggTarget::Open() {
     if (file_ != nullptr || encoderReady_) Close();
     if (!TargetBase::Open()) return false;
     working_ = settings_;
-    partialFrame_.clear();
+    dropPartialFrame();
 
     // The encoder is set up before the file is created, so that a refused
     // setting leaves no empty output file behind.
@@ -248,26 +249,10 @@ bool OggTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
 
 bool OggTarget::Write(uint32_t byteCount, const void* data) {
     if (file_ == nullptr || !encoderReady_) return false;
-    if (byteCount == 0 || data == nullptr) return true;  // no frames: must not end the stream
+    // No frames must not end the stream: an empty Write encodes nothing.
     const size_t frameBytes = static_cast<size_t>(format_.nChannels) * (format_.wBitsPerSample / 8);
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    size_t left = byteCount;
-
-    // A frame cut between two blocks is completed here rather than dropped.
-    if (!partialFrame_.empty()) {
-        size_t take = std::min(left, frameBytes - partialFrame_.size());
-        partialFrame_.insert(partialFrame_.end(), bytes, bytes + take);
-        bytes += take;
-        left -= take;
-        if (partialFrame_.size() < frameBytes) return true;
-        std::vector<uint8_t> frame;
-        frame.swap(partialFrame_);
-        if (!encodeFrames(frame.data(), 1)) return false;
-    }
-    size_t frames = left / frameBytes;
-    if (frames > 0 && !encodeFrames(bytes, frames)) return false;
-    partialFrame_.assign(bytes + frames * frameBytes, bytes + left);
-    return true;
+    return writeWholeFrames(data, byteCount, frameBytes,
+                            [this](const uint8_t* pcm, size_t frames) { return encodeFrames(pcm, frames); });
 }
 
 bool OggTarget::finishStream() {
@@ -291,8 +276,19 @@ bool OggTarget::Close() {
         ok = finishOutput(outputFile_) && ok;
     }
     clearEncoder();
-    partialFrame_.clear();
+    dropPartialFrame();
     return ok;
+}
+
+bool OggTarget::OpenTag(IMetadataFile** tag) {
+    if (tag == nullptr) return false;
+    *tag = nullptr;
+    if (path_.empty()) return false;
+    auto* file = new (std::nothrow) OggMetadataFile(path_);
+    if (file == nullptr) return false;
+    file->AddRef();
+    *tag = file;
+    return true;
 }
 
 bool OggTarget::EstimateSize(uint32_t sourceBytes, const WAVEFORMATEX* sourceFormat, uint32_t* outputBytes) {

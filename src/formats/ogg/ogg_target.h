@@ -33,6 +33,8 @@ public:
     bool Open() override;
     bool Write(uint32_t byteCount, const void* data) override;
     bool Close() override;
+    // The output's Vorbis comments, written after Close.
+    bool OpenTag(IMetadataFile** tag) override;
     bool EstimateSize(uint32_t sourceBytes, const WAVEFORMATEX* sourceFormat, uint32_t* outputBytes) override;
     bool ShowSettings(HWND parent, IConvTarget** others) override;
     bool GetSettingsText(char* buffer, uint32_t capacity) override;
@@ -65,8 +67,6 @@ private:
     vorbis_dsp_state dsp_{};
     vorbis_block block_{};
     ogg_stream_state stream_{};
-    // Bytes of a frame cut by the end of one Write, completed by the next.
-    std::vector<uint8_t> partialFrame_;
 };
 
 }  // namespace tallory::formats::ogg

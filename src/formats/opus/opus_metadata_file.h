@@ -1,7 +1,7 @@
 // The tag file of ".opus" files: the OpusTags header (RFC 7845 5.2) read into
 // and written from ID3v2 frames through the shared Vorbis comment mapping.
-// Writing rebuilds the header pages and copies the audio pages with their
-// sequence numbers moved, into a new file renamed over the old one.
+// Writing rebuilds the header pages through the shared Ogg header rewrite and
+// replaces the file atomically.
 #ifndef TALLORY_FORMATS_OPUS_OPUS_METADATA_FILE_H
 #define TALLORY_FORMATS_OPUS_OPUS_METADATA_FILE_H
 
@@ -27,7 +27,8 @@ std::vector<std::string> opusCommentsOf(const ID3_Tag& tag);
 
 // Reads the OpusTags packet of an Ogg Opus file; a reason on failure.
 std::optional<metadata::CommentPacket> readOpusTags(const std::string& path, std::string* why);
-// Replaces the OpusTags packet (vendor kept); false with a reason, the file untouched.
+// Replaces the OpusTags packet (vendor and any data RFC 7845 asks editors to keep
+// are kept); false with a reason, the file untouched.
 bool writeOpusTags(const std::string& path, const std::vector<std::string>& comments, std::string* why);
 
 class OpusMetadataFile final : public IMetadataFile {

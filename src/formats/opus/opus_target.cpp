@@ -9,7 +9,6 @@
 
 #include "formats/ogg/vorbis_channels.h"
 #include "formats/opus/opus_metadata_file.h"
-#include "platform/files/file_system.h"
 #include "tallory/guids.h"
 
 namespace tallory::formats::opus {
@@ -17,7 +16,6 @@ namespace tallory::formats::opus {
 namespace {
 
 constexpr size_t kFramesPerChunk = 4096;
-constexpr size_t kOutputBufferBytes = 256 * 1024;
 // RFC 7845 5.1.1: mapping family 1 covers one to eight channels in Vorbis
 // order; beyond that family 255 leaves the channels unassigned.
 constexpr int kMaxFamilyOneChannels = 8;
@@ -48,8 +46,10 @@ std::string opeError(int code) {
 OpusTarget::OpusTarget() : TargetBase(CLSID_OpusTarget) {}
 
 OpusTarget::~OpusTarget() {
+    // Destroying a live encoder writes nothing more: its pages must go nowhere anyway.
+    file_ = nullptr;
     releaseEncoder();
-    discardOutput();
+    outputFile_.discard();
 }
 
 IUnknown* OpusTarget::create() { return static_cast<IConvTarget*>(new (std::nothrow) OpusTarget); }
@@ -65,18 +65,9 @@ int OpusTarget::bitrateKbps() const {
     return std::min(kMaxKbps, kDefaultOpusKbpsPerChannel * std::max<int>(1, format_.nChannels));
 }
 
-bool OpusTarget::openOutputFile() {
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (file_ == nullptr) return false;
-    std::setvbuf(file_, nullptr, _IOFBF, kOutputBufferBytes);
-    return true;
-}
-
 void OpusTarget::discardOutput() {
-    if (file_ == nullptr) return;
-    std::fclose(file_);
     file_ = nullptr;
-    platform::removeFile(path_);
+    outputFile_.discard();
 }
 
 void OpusTarget::releaseEncoder() {
@@ -89,16 +80,27 @@ void OpusTarget::releaseEncoder() {
         comments_ = nullptr;
     }
     samples_.clear();
-    partialFrame_.clear();
+    dropPartialFrame();
 }
 
 int OpusTarget::onPage(const unsigned char* bytes, opus_int32 length) {
     if (file_ == nullptr || length < 0 ||
         std::fwrite(bytes, 1, static_cast<size_t>(length), file_) != static_cast<size_t>(length)) {
+        if (!writeFailed_) writeErrno_ = errno;
         writeFailed_ = true;
         return 1;
     }
     return 0;
+}
+
+void OpusTarget::reportFailure(int rc) {
+    if (reported_) return;
+    reported_ = true;
+    if (writeFailed_) {
+        reportFileFailure(core::kMsgCannotWriteOutput, platform::FileStatus::fromErrno(writeErrno_, path_));
+    } else {
+        error(kMsgOpusEncodeFailed, opeError(rc).c_str());
+    }
 }
 
 bool OpusTarget::Open() {
@@ -114,6 +116,8 @@ bool OpusTarget::Open() {
     Close();
     if (!TargetBase::Open()) return false;
     writeFailed_ = false;
+    writeErrno_ = 0;
+    reported_ = false;
 
     comments_ = ope_comments_create();
     if (comments_ == nullptr) {
@@ -122,9 +126,10 @@ bool OpusTarget::Open() {
     }
     const int channels = format_.nChannels;
     const int family = channels <= 2 ? 0 : channels <= kMaxFamilyOneChannels ? 1 : 255;
-    if (!openOutputFile()) {
+    // The output is an unnamed file until Close names it: whole or absent.
+    file_ = createOutput(kMsgOpusCannotOpenOutput);
+    if (file_ == nullptr) {
         releaseEncoder();
-        error("%s", kMsgOpusCannotOpenOutput);
         return false;
     }
     const OpusEncCallbacks callbacks = {writeCallback, closeCallback};
@@ -139,6 +144,13 @@ bool OpusTarget::Open() {
     }
     rc = ope_encoder_ctl(encoder_, OPUS_SET_BITRATE(bitrateKbps() * 1000));
     if (rc == OPE_OK) rc = ope_encoder_ctl(encoder_, OPUS_SET_VBR(vbr_ ? 1 : 0));
+    // libopus constrains VBR by default, which holds every packet near the
+    // target and makes it an average-bitrate mode; free VBR lets easy passages
+    // take fewer bits, as opusenc does.
+    if (rc == OPE_OK && vbr_) rc = ope_encoder_ctl(encoder_, OPUS_SET_VBR_CONSTRAINT(0));
+    // The input's noise floor: without it the encoder spends bits on the
+    // quantisation noise below 16-bit audio (libopus defaults to 24 bits).
+    if (rc == OPE_OK) rc = ope_encoder_ctl(encoder_, OPUS_SET_LSB_DEPTH(std::clamp<int>(bits, 8, 24)));
     if (rc != OPE_OK) {
         releaseEncoder();
         discardOutput();
@@ -157,34 +169,42 @@ bool OpusTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
     while (frames > 0) {
         const size_t n = std::min(frames, kFramesPerChunk);
         samples_.resize(n * static_cast<size_t>(channels));
-        for (size_t i = 0; i < n; ++i) {
-            const uint8_t* frame = pcm + i * frameBytes;
-            for (int v = 0; v < channels; ++v) {
-                const uint8_t* s = frame + static_cast<size_t>(order != nullptr ? order[v] : v) * sampleBytes;
-                float value;
-                switch (sampleBytes) {
-                    case 1: value = (static_cast<int>(s[0]) - 128) / 128.0f; break;
-                    case 2: value = static_cast<int16_t>(static_cast<uint16_t>(s[0] | s[1] << 8)) / 32768.0f; break;
-                    case 3:
-                        value = static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(s[0]) << 8 |
-                                                                        static_cast<uint32_t>(s[1]) << 16 |
-                                                                        static_cast<uint32_t>(s[2]) << 24) >>
-                                                   8) /
-                                8388608.0f;
-                        break;
-                    default:
-                        value = static_cast<float>(static_cast<int32_t>(
-                                    static_cast<uint32_t>(s[0]) | static_cast<uint32_t>(s[1]) << 8 |
-                                    static_cast<uint32_t>(s[2]) << 16 | static_cast<uint32_t>(s[3]) << 24)) /
-                                2147483648.0f;
-                        break;
+        if (sampleBytes == 2 && order == nullptr) {
+            // The common case, one straight pass: 16-bit PCM already in the encoder's order.
+            const size_t count = n * static_cast<size_t>(channels);
+            for (size_t i = 0; i < count; ++i) {
+                samples_[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | pcm[2 * i + 1] << 8)) * (1.0f / 32768.0f);
+            }
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                const uint8_t* frame = pcm + i * frameBytes;
+                for (int v = 0; v < channels; ++v) {
+                    const uint8_t* s = frame + static_cast<size_t>(order != nullptr ? order[v] : v) * sampleBytes;
+                    float value;
+                    switch (sampleBytes) {
+                        case 1: value = (static_cast<int>(s[0]) - 128) / 128.0f; break;
+                        case 2: value = static_cast<int16_t>(static_cast<uint16_t>(s[0] | s[1] << 8)) / 32768.0f; break;
+                        case 3:
+                            value = static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(s[0]) << 8 |
+                                                                            static_cast<uint32_t>(s[1]) << 16 |
+                                                                            static_cast<uint32_t>(s[2]) << 24) >>
+                                                       8) /
+                                    8388608.0f;
+                            break;
+                        default:
+                            value = static_cast<float>(static_cast<int32_t>(
+                                        static_cast<uint32_t>(s[0]) | static_cast<uint32_t>(s[1]) << 8 |
+                                        static_cast<uint32_t>(s[2]) << 16 | static_cast<uint32_t>(s[3]) << 24)) /
+                                    2147483648.0f;
+                            break;
+                    }
+                    samples_[i * static_cast<size_t>(channels) + static_cast<size_t>(v)] = value;
                 }
-                samples_[i * static_cast<size_t>(channels) + static_cast<size_t>(v)] = value;
             }
         }
         const int rc = ope_encoder_write_float(encoder_, samples_.data(), static_cast<int>(n));
         if (rc != OPE_OK || writeFailed_) {
-            error(kMsgOpusEncodeFailed, writeFailed_ ? "cannot write the output file" : opeError(rc).c_str());
+            reportFailure(rc);
             writeFailed_ = true;
             return false;
         }
@@ -196,54 +216,29 @@ bool OpusTarget::encodeFrames(const uint8_t* pcm, size_t frames) {
 
 bool OpusTarget::Write(uint32_t byteCount, const void* data) {
     if (encoder_ == nullptr || writeFailed_) return false;
-    if (byteCount == 0 || data == nullptr) return true;
     const size_t frameBytes = static_cast<size_t>(format_.nChannels) * (format_.wBitsPerSample / 8u);
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    size_t left = byteCount;
-    if (!partialFrame_.empty()) {
-        const size_t take = std::min(left, frameBytes - partialFrame_.size());
-        partialFrame_.insert(partialFrame_.end(), bytes, bytes + take);
-        bytes += take;
-        left -= take;
-        if (partialFrame_.size() < frameBytes) return true;
-        std::vector<uint8_t> frame;
-        frame.swap(partialFrame_);
-        if (!encodeFrames(frame.data(), 1)) return false;
-    }
-    const size_t frames = left / frameBytes;
-    if (frames > 0 && !encodeFrames(bytes, frames)) return false;
-    partialFrame_.assign(bytes + frames * frameBytes, bytes + left);
-    return true;
+    return writeWholeFrames(data, byteCount, frameBytes,
+                            [this](const uint8_t* pcm, size_t frames) { return encodeFrames(pcm, frames); });
 }
 
 bool OpusTarget::Close() {
     bool ok = true;
-    if (encoder_ != nullptr) {
+    if (encoder_ != nullptr && !abandoned()) {
         // Drain writes the last pages with the end trim in their granule position.
         const int rc = writeFailed_ ? OPE_WRITE_FAIL : ope_encoder_drain(encoder_);
         if (rc != OPE_OK || writeFailed_) {
-            if (!writeFailed_) error(kMsgOpusEncodeFailed, opeError(rc).c_str());
+            reportFailure(rc);
             ok = false;
         }
     }
+    file_ = nullptr;
     releaseEncoder();
-    if (file_ != nullptr) {
-        if (ok && std::fflush(file_) != 0) {
-            error(kMsgOpusEncodeFailed, "cannot write the output file");
-            ok = false;
-        }
-        if (!ok) {
-            discardOutput();
-        } else {
-            if (std::fclose(file_) != 0) {
-                error(kMsgOpusEncodeFailed, "cannot write the output file");
-                ok = false;
-                platform::removeFile(path_);
-            }
-            file_ = nullptr;
-        }
+    if (!ok) {
+        outputFile_.discard();
+        return false;
     }
-    return ok;
+    // Flushes, syncs and names the output, or removes it after abandonOutput.
+    return finishOutput(outputFile_);
 }
 
 bool OpusTarget::OpenTag(IMetadataFile** tag) {

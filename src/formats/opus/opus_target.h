@@ -45,9 +45,9 @@ public:
     int onPage(const unsigned char* bytes, opus_int32 length);
 
 private:
-    // The one place where the output file is created.
-    bool openOutputFile();
     void discardOutput();
+    // Says once why encoding stopped: the file's reason for a failed write, else libopusenc's code.
+    void reportFailure(int rc);
     void releaseEncoder();
     int bitrateKbps() const;
     bool encodeFrames(const uint8_t* pcm, size_t frames);
@@ -56,10 +56,11 @@ private:
     bool vbr_ = true;
     std::FILE* file_ = nullptr;
     bool writeFailed_ = false;
+    int writeErrno_ = 0;
+    bool reported_ = false;
     OggOpusEnc* encoder_ = nullptr;
     OggOpusComments* comments_ = nullptr;
     std::vector<float> samples_;
-    std::vector<uint8_t> partialFrame_;
 };
 
 }  // namespace tallory::formats::opus

@@ -108,3 +108,27 @@ TEST(VorbisComments, Base64AndCommentPacketsAgainstKnownBytes) {
     EXPECT_FALSE(parseCommentPacket(lying));
     EXPECT_FALSE(parseCommentPacket(std::span<const uint8_t>(raw.data(), raw.size() - 1)));
 }
+
+// A date is shortened to its year only when it starts with four digits: a byte
+// cut through anything else split UTF-8 sequences and changed the text on every
+// rewrite (found by the fuzz target).
+TEST(VorbisComments, DatesThatAreNotYearsStayWholeAndRewriteUnchanged) {
+    const std::vector<std::string> in = {"DATE=200\xff-02-03", "ORIGINALDATE=\xe4\xba\x8c\xe3\x80\x87\xe3\x80\x87\xe4\xb8\x89",
+                                         "GENRE=(1"};
+    ID3_Tag tag;
+    readVorbisComments(in, tag);
+    EXPECT_EQ(textOf(tag, ID3FID_YEAR), u"200\u00ff-02-03");  // a stray byte reads as its Latin-1 character
+    EXPECT_EQ(textOf(tag, ID3FID_ORIGYEAR), u"\u4e8c\u3007\u3007\u4e09");
+    const std::vector<std::string> once = writeVorbisComments(tag, true);
+    ID3_Tag again;
+    readVorbisComments(once, again);
+    EXPECT_EQ(writeVorbisComments(again, true), once);
+    const std::vector<std::string> expected = {"DATE=200\xc3\xbf-02-03",
+                                               "ORIGINALDATE=\xe4\xba\x8c\xe3\x80\x87\xe3\x80\x87\xe4\xb8\x89", "GENRE=(1"};
+    EXPECT_EQ(once, expected);
+
+    ID3_Tag years;
+    readVorbisComments(std::vector<std::string>{"DATE=1999-12-31", "ORIGINALDATE=198"}, years);
+    EXPECT_EQ(textOf(years, ID3FID_YEAR), u"1999");
+    EXPECT_EQ(textOf(years, ID3FID_ORIGYEAR), u"198");
+}

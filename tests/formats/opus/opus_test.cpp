@@ -5,12 +5,14 @@
 #include <string>
 
 #include "../audio_test_util.h"
+#include "formats/ogg/ogg_headers.h"
 #include "formats/opus/opus_metadata_file.h"
 #include "metadata/metadata_tag.h"
 #include "metadata/vorbis_comments.h"
 #include "tallory/tallory.h"
 
 using namespace testutil;
+using tallory::Ref;
 
 namespace {
 
@@ -201,4 +203,52 @@ TEST(OpusTarget, ConversionCarriesTheSourcesTagsAndPicture) {
                   "t['encodersettings'][0], p.desc, p.data)\" '" + dir + "/out.opus'"),
               "Carried Singer 2 5 Tallory, VBR 128 kbps front b'PNGDATA'\n");
     EXPECT_EQ(ffmpegSamples(dir + "/out.opus", 2), 105600u);  // 2.2 s at 48 kHz
+}
+
+// VBR is free VBR, as opusenc makes it: on material that needs fewer bits than
+// the target the file comes out as small as opusenc's (constrained VBR kept it
+// near 128 kbit/s, a third larger), and 16-bit input is coded as 16-bit.
+TEST(OpusTarget, VariableBitrateMatchesOpusenc) {
+    const std::string dir = scratchDir();
+    run("sox -n -r 44100 -b 16 -c 2 '" + dir + "/in.wav' synth 20 pinknoise synth 20 sine mix 220-880 "
+        "synth 20 sine mix 330-660 vol -6dB 2>/dev/null");
+    run("opusenc --quiet --bitrate 128 '" + dir + "/in.wav' '" + dir + "/ref.opus'");
+    Ref<IConvSource> s(create<IConvSource>(CLSID_WavSource, IID_IConvSource));
+    Ref<IConvTarget> t(create<IConvTarget>(CLSID_OpusTarget, IID_IConvTarget));
+    s->SetPath((dir + "/in.wav").c_str());
+    t->SetPath((dir + "/ours.opus").c_str());
+    char why[TALLORY_MAX_PATH];
+    ASSERT_TRUE(t->SetOption("opus-bitrate", "128", why));
+    RecordingProgress progress;
+    ASSERT_EQ(AudioConvert(s.get(), t.get(), &progress, 0, 0, -1, -1), S_OK);
+    const double ours = static_cast<double>(readFile(dir + "/ours.opus").size());
+    const double theirs = static_cast<double>(readFile(dir + "/ref.opus").size());
+    EXPECT_NEAR(ours / theirs, 1.0, 0.05) << ours << " vs " << theirs;
+    EXPECT_LT(ours * 8 / 20 / 1000, 115.0);  // kbit/s: clearly under the constrained rate
+}
+
+// RFC 7845 5.2: binary data after the comments that starts with a set lowest
+// bit is kept through a rewrite; padding (lowest bit clear) is not.
+TEST(OpusMetadataFile, KeepsTheDataEditorsMustKeepAndDropsPadding) {
+    const std::string dir = scratchDir();
+    const std::string path = dir + "/trailer.opus";
+    const WAVEFORMATEX f = pcmFormat(48000, 1, 16);
+    ASSERT_TRUE(writeThrough(CLSID_OpusTarget, path, f, tone(f, 48000)));
+    namespace opus = tallory::formats::opus;
+    for (const Bytes& trailer : {Bytes{0x01, 0xAA, 0xBB}, Bytes(10, 0x00)}) {
+        SCOPED_TRACE(trailer.size());
+        std::string why;
+        std::vector<uint8_t> packet = opus::renderOpusTags({"vendor x", {"TITLE=Before"}});
+        packet.insert(packet.end(), trailer.begin(), trailer.end());
+        ASSERT_TRUE(tallory::formats::ogg::rewriteComment(path, tallory::formats::ogg::kOpusHeaders, packet, &why)) << why;
+        ASSERT_TRUE(opus::writeOpusTags(path, {"TITLE=After"}, &why)) << why;
+        auto raw = tallory::formats::ogg::readCommentPacket(path, tallory::formats::ogg::kOpusHeaders, &why);
+        ASSERT_TRUE(raw);
+        std::vector<uint8_t> expected = opus::renderOpusTags({"vendor x", {"TITLE=After"}});
+        if (trailer[0] & 1) expected.insert(expected.end(), trailer.begin(), trailer.end());
+        EXPECT_EQ(*raw, expected);
+        EXPECT_EQ(run("/usr/bin/python3 -c \"import sys; from mutagen.oggopus import OggOpus; "
+                      "print(OggOpus(sys.argv[1]).tags['title'][0])\" '" + path + "'"),
+                  "After\n");
+    }
 }

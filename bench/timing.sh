@@ -1,0 +1,53 @@
+# The timing harness the format benchmarks source: a scratch folder with the
+# common input, CPU and wall-clock timers, the best of several rounds and the
+# verdict line. Sourced by bench/ogg, bench/flac and bench/opus.
+#
+# bench_init NAME BUILD TOOL...   checks the tools and tallory, makes $work and $work/in.wav
+# bench_seconds CMD...            CPU seconds (user + system) of one run
+# bench_wall CMD...               wall-clock seconds of one run
+# bench_best VALUE...             the smallest value
+# bench_report NAME OURS REF RIVAL [GOAL]   prints the ratio; fails when it is over the goal
+
+bench_init() {
+  bench_name=$1 build=$2
+  shift 2
+  tallory=$build/bin/tallory
+  for tool in sox /usr/bin/time "$@"; do
+    command -v "$tool" >/dev/null || { echo "bench/$bench_name: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
+  done
+  if [ ! -x "$tallory" ]; then
+    echo "bench/$bench_name: $tallory not found; build it with 'make' first" >&2
+    exit 1
+  fi
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  export XDG_CONFIG_HOME=$work/config
+  # Five minutes of programme-like material: pink noise under two tones that drift.
+  sox -n -r 44100 -b 16 -c 2 "$work/in.wav" synth 300 pinknoise synth 300 sine mix 220-880 \
+    synth 300 sine mix 330-660 vol -6dB 2>/dev/null
+}
+
+bench_seconds() {
+  /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" >/dev/null 2>&1 || { echo "bench/$bench_name: failed: $*" >&2; exit 1; }
+  awk '{ printf "%.4f\n", $1 + $2 }' "$work/cpu"
+}
+
+bench_wall() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || { echo "bench/$bench_name: failed: $*" >&2; exit 1; }
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
+}
+
+bench_best() { printf '%s\n' "$@" | sort -g | head -n1; }
+
+bench_report() {
+  local name=$1 ours=$2 ref=$3 rival=$4 goal=${5:-1.03}
+  local ratio verdict
+  ratio=$(awk -v a="$ours" -v b="$ref" 'BEGIN { printf "%.4f", a / b }')
+  verdict=$(awk -v r="$ratio" -v g="$goal" 'BEGIN { print (r <= g) ? 1 : 0 }')
+  printf '%-8s tallory %7.3f s   %-9s %7.3f s   ratio %.3f  %s\n' "$name" "$ours" "$rival" "$ref" "$ratio" \
+    "$([ "$verdict" = 1 ] && echo ok || echo "over the goal $goal")"
+  [ "$verdict" = 1 ]
+}
