@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cd/engine/iso_image.h"
+#include "cd/engine/iso_verify.h"
 
 namespace tallory::cd::recording {
 
@@ -19,6 +20,8 @@ public:
     IsoFileSink& operator=(const IsoFileSink&) = delete;
 
     void writeSectors(const uint8_t* data, uint32_t count) override;  // -113 on a failed write
+    // Throws -113 when the destination's file system has less than `bytes` free.
+    void reserve(uint64_t bytes);
     // Flushes, closes and renames into place; throws -113 on failure.
     void commit();
 
@@ -27,6 +30,27 @@ private:
     std::string temporary_;
     std::FILE* file_ = nullptr;
     bool committed_ = false;
+};
+
+// An image file read back sector by sector, for the verifier.
+class IsoFileReader {
+public:
+    IsoFileReader() = default;
+    ~IsoFileReader();
+    IsoFileReader(const IsoFileReader&) = delete;
+    IsoFileReader& operator=(const IsoFileReader&) = delete;
+
+    // False, with the reason in `why`, when the file cannot be opened.
+    bool open(const std::string& path, std::string* why);
+    // Whole sectors in the file (a partial last sector reads as zero-filled).
+    uint32_t sectors() const { return sectors_; }
+    // A reader over the open file; valid while this object lives.
+    engine::IsoBlockReader blockReader();
+
+private:
+    int fd_ = -1;
+    uint32_t sectors_ = 0;
+    uint64_t bytes_ = 0;
 };
 
 }  // namespace tallory::cd::recording
