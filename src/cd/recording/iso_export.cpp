@@ -79,6 +79,9 @@ HRESULT writeImage(const TalloryIsoRequest& r, IConvProgress* progress) {
     options.runOut = false;  // a file needs neither the track minimum nor run-out blocks
     options.minimumSectors = 0;
     options.capacity = kImageFileCapacity;
+    // A file is no recorder: large writes and reads, so that the system calls do not count.
+    options.transferSize = kImageFileTransferSize;
+    options.readPieceSectors = kImageFileTransferSize / kIsoSectorSize;
     if (r.bootImage != nullptr && r.bootImage[0] != '\0') {
         options.bootImage = r.bootImage;
         options.bootEmulation = r.bootEmulation;

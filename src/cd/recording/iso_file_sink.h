@@ -3,7 +3,7 @@
 #ifndef TALLORY_CD_RECORDING_ISO_FILE_SINK_H
 #define TALLORY_CD_RECORDING_ISO_FILE_SINK_H
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
 
 #include "cd/engine/iso_image.h"
@@ -20,6 +20,9 @@ public:
     IsoFileSink& operator=(const IsoFileSink&) = delete;
 
     void writeSectors(const uint8_t* data, uint32_t count) override;  // -113 on a failed write
+    // copy_file_range: the kernel copies between the page caches, the data never
+    // passes through our buffers. 0 where the file systems cannot (the writer then reads).
+    uint64_t copyFromFile(int fd, uint64_t offset, uint64_t bytes) override;
     // Throws -113 when the destination's file system has less than `bytes` free.
     void reserve(uint64_t bytes);
     // Flushes, closes and renames into place; throws -113 on failure.
@@ -28,7 +31,9 @@ public:
 private:
     std::string destination_;
     std::string temporary_;
-    std::FILE* file_ = nullptr;
+    int fd_ = -1;
+    uint64_t written_ = 0;  // bytes; every write goes to this offset
+    bool copyWorks_ = true;
     bool committed_ = false;
 };
 
