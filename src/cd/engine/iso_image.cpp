@@ -293,21 +293,26 @@ const IsoLayout& IsoImage::layOut() {
         }
     }
     l.filesStart = next;
-    for (IsoEntry* f : tree_.filesInOrder()) {
-        f->sectors[0] = f->sectors[1] = sectorsFor(f->size);
-        f->sector[0] = f->sector[1] = f->size == 0 ? 0 : next;
-        next += f->sectors[0];
-    }
-    l.end = next;
-    uint32_t used = std::max(next - l.first, options_.minimumSectors);
-    l.volumeSpace = l.first + used;
-    l.trackLength = used + (options_.runOut ? kRunOutSectors : 0);
-    if (static_cast<uint64_t>(l.first) + l.trackLength > options_.capacity) {
-        throw EngineError::make(kErrImageTooLarge)
-            .withDetail(kErrText, ("the image needs " + std::to_string(l.trackLength) + " sectors from sector " +
+    // Counted in 64 bits: many large files must not wrap the sector numbers
+    // round to an image that seems to fit.
+    uint64_t end = next;
+    auto tooLarge = [&](uint64_t sectors) {
+        return EngineError::make(kErrImageTooLarge)
+            .withDetail(kErrText, ("the image needs " + std::to_string(sectors) + " sectors from sector " +
                                    std::to_string(l.first) + "; the medium holds " + std::to_string(options_.capacity))
                                       .c_str());
+    };
+    for (IsoEntry* f : tree_.filesInOrder()) {
+        f->sectors[0] = f->sectors[1] = sectorsFor(f->size);
+        f->sector[0] = f->sector[1] = f->size == 0 ? 0 : static_cast<uint32_t>(end);
+        end += f->sectors[0];  // a sector past the capacity is never used: the check below throws
     }
+    uint64_t used = std::max<uint64_t>(end - l.first, options_.minimumSectors);
+    uint64_t track = used + (options_.runOut ? kRunOutSectors : 0);
+    if (l.first + track > options_.capacity) throw tooLarge(track);
+    l.end = static_cast<uint32_t>(end);
+    l.volumeSpace = static_cast<uint32_t>(l.first + used);
+    l.trackLength = static_cast<uint32_t>(track);
     layout_ = l;
     laidOut_ = true;
     return layout_;
