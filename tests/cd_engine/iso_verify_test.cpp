@@ -462,3 +462,39 @@ TEST_F(IsoVerifyTest, ExportAndCommandLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two items of the same name from different folders: both at the root under
+// made names, found again by the verify and by isoinfo under those names.
+TEST_F(IsoVerifyTest, ItemsThatClashAfterShorteningVerify) {
+    std::string one = file("one/my song.mp3", 1000, 1);
+    std::string two = file("two/my song.mp3", 2000, 2);
+    std::string out = dir_ + "/clash.iso";
+    const char* paths[] = {one.c_str(), two.c_str()};
+    TalloryIsoRequest r{};
+    r.size = sizeof r;
+    r.flags = TALLORY_ISO_JOLIET;
+    r.paths = paths;
+    r.pathCount = 2;
+    r.output = out.c_str();
+    RecordingProgress progress;
+    ASSERT_EQ(TalloryWriteIsoImage(&r, &progress), S_OK) << progress.lastText();
+    EXPECT_EQ(TalloryVerifyIsoImage(&r, &progress), S_OK) << progress.lastText();
+    std::string primary = runCommand("isoinfo -l -i '" + out + "'");
+    // The first item keeps counter 1, the second takes 2: each with its own size.
+    size_t first = primary.find("MYSONG~1.MP3;1"), second = primary.find("MYSONG~2.MP3;1");
+    ASSERT_NE(first, std::string::npos) << primary;
+    ASSERT_NE(second, std::string::npos) << primary;
+    std::string joliet = runCommand("isoinfo -J -l -i '" + out + "'");
+    EXPECT_NE(joliet.find("my song.mp3;1"), std::string::npos) << joliet;
+    EXPECT_NE(joliet.find("my song~2.mp3;1"), std::string::npos) << joliet;
+    // Swapped sources: same names, other contents, so the verify must fail.
+    const char* swapped[] = {two.c_str(), one.c_str()};
+    r.paths = swapped;
+    RecordingProgress differs;
+    EXPECT_EQ(TalloryVerifyIsoImage(&r, &differs), S_FALSE);
+    EXPECT_EQ(differs.lastText(), "4 differences between the image and its 2 source files\n");
+}
+
+}  // namespace
