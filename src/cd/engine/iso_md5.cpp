@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tallory::cd::engine {
 
@@ -24,6 +25,43 @@ constexpr uint32_t kSine[64] = {
 
 uint32_t rotl(uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
 
+// One step of a round; the index and shift are constants, so every step
+// compiles to straight-line code (the loop form runs at half the speed).
+template <int I>
+inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, const uint32_t* m) {
+    uint32_t f;
+    int g;
+    if constexpr (I < 16) {
+        f = (b & c) | (~b & d);
+        g = I;
+    } else if constexpr (I < 32) {
+        f = (d & b) | (~d & c);
+        g = (5 * I + 1) % 16;
+    } else if constexpr (I < 48) {
+        f = b ^ c ^ d;
+        g = (3 * I + 5) % 16;
+    } else {
+        f = c ^ (b | ~d);
+        g = (7 * I) % 16;
+    }
+    a = b + rotl(a + f + kSine[I] + m[g], kShift[I]);
+}
+
+// Steps I to I + 3, rotating the roles of a, b, c and d as RFC 1321 3.4 does.
+template <int I>
+inline void fourSteps(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, const uint32_t* m) {
+    step<I>(a, b, c, d, m);
+    step<I + 1>(d, a, b, c, m);
+    step<I + 2>(c, d, a, b, m);
+    step<I + 3>(b, c, d, a, m);
+}
+
+template <int... Quads>
+inline void allSteps(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, const uint32_t* m,
+                     std::integer_sequence<int, Quads...>) {
+    (fourSteps<Quads * 4>(a, b, c, d, m), ...);
+}
+
 }  // namespace
 
 Md5::Md5() { reset(); }
@@ -44,28 +82,7 @@ void Md5::block(const uint8_t* p) {
                uint32_t(p[4 * i + 3]) << 24;
     }
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    for (int i = 0; i < 64; ++i) {
-        uint32_t f;
-        int g;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (d & b) | (~d & c);
-            g = (5 * i + 1) % 16;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
-        uint32_t next = d;
-        d = c;
-        c = b;
-        b = b + rotl(a + f + kSine[i] + m[g], kShift[i]);
-        a = next;
-    }
+    allSteps(a, b, c, d, m, std::make_integer_sequence<int, 16>{});
     state_[0] += a;
     state_[1] += b;
     state_[2] += c;
