@@ -239,6 +239,10 @@ private:
                      " bytes" + where(dir.extent));
             }
             uint64_t sectors = sectorsOf(dir.size);
+            folderBytes_ += sectors * kSector;
+            if (folderBytes_ > kMaxFolderBytesRead) {
+                fail("the folders hold more than " + std::to_string(kMaxFolderBytesRead) + " bytes in all");
+            }
             data.assign(static_cast<size_t>(sectors) * kSector, 0);
             readSectors(dir.extent, sectors, data.data());
             parseDirectory(data, dir, p, joliet, out, pending);
@@ -301,6 +305,7 @@ private:
     IsoReadOptions options_;
     uint64_t end_ = UINT32_MAX;
     size_t entries_ = 0;
+    uint64_t folderBytes_ = 0;
 };
 
 struct Digested {

@@ -27,6 +27,9 @@ inline constexpr int kMaxReadDepth = 128;
 inline constexpr uint32_t kMaxDirectoryBytes = 32u << 20;
 // Entries over the whole walk, so that crafted trees cannot exhaust memory.
 inline constexpr size_t kMaxReadEntries = 1000000;
+// Folder bytes read over the whole walk: folders that overlap cannot make a
+// small image read for ever. 16000-entry folders of long names by the hundred fit.
+inline constexpr uint64_t kMaxFolderBytesRead = 1ull << 30;
 
 struct IsoReadOptions {
     uint32_t firstSector = 0;            // the track's or session's first sector; descriptors at +16
