@@ -498,3 +498,36 @@ TEST_F(IsoVerifyTest, ItemsThatClashAfterShorteningVerify) {
 }
 
 }  // namespace
+
+namespace {
+
+// A data track that starts past sector 0 (after audio, or on a disc read back
+// from a drive): the image's addresses are the disc's, and the verify reads
+// the same addresses.
+TEST_F(IsoVerifyTest, TrackThatStartsLaterOnTheDisc) {
+    sampleFiles(false);
+    IsoTree tree;
+    tree.addContents(tree.root(), src_, IsoTreeOptions{});
+    IsoImageOptions o;  // as a recording: 300 sectors at least, 150 run-out sectors
+    o.joliet = true;
+    o.firstSector = 11400;
+    IsoImage image(tree, o);
+    const IsoLayout& layout = image.layOut();
+    MemorySink track;
+    image.write(track);
+    ASSERT_EQ(track.bytes.size(), static_cast<size_t>(layout.trackLength) * kIsoSectorSize);
+    std::vector<uint8_t> disc(static_cast<size_t>(o.firstSector) * kIsoSectorSize, 0xAA);  // audio before it
+    disc.insert(disc.end(), track.bytes.begin(), track.bytes.end());
+
+    IsoReadOptions read;
+    read.firstSector = o.firstSector;
+    read.endSector = static_cast<uint32_t>(disc.size() / kIsoSectorSize);
+    read.sectorsPerRead = 27;  // a drive's transfer, not a divisor of anything
+    IsoVerifyResult result = verifyIsoImage(memoryReader(disc), expectedFilesOf(tree, true), read);
+    EXPECT_TRUE(result.identical()) << allDifferences(result);
+    EXPECT_EQ(result.filesCompared, 6u);
+    // Read from sector 0, the descriptors are not where a volume's are.
+    EXPECT_FALSE(listIsoImage(memoryReader(disc)).ok);
+}
+
+}  // namespace
