@@ -164,7 +164,7 @@ HRESULT verifyImage(const TalloryIsoRequest& r, IConvProgress* progress) {
     uint32_t shown = 0, shownRange = 0;
     bool ranged = false;
     IsoVerifyProgress events = [progress, &stop, &shown, &shownRange, &ranged](uint64_t done, uint64_t total,
-                                                                                const std::string& path) {
+                                                                                const std::string&) {
         if (progress == nullptr) return;
         if (!ranged) {
             shownRange = static_cast<uint32_t>((total / 2 + kIsoSectorSize - 1) / kIsoSectorSize);
@@ -176,7 +176,6 @@ HRESULT verifyImage(const TalloryIsoRequest& r, IConvProgress* progress) {
             progress->Advance(now - shown);
             shown = now;
         }
-        (void)path;
         if (progress->IsCancelled()) stop = true;
     };
     IsoVerifyResult result = verifyIsoImage(reader.blockReader(), expected, options, events, &stop);
