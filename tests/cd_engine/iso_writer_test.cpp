@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -112,6 +113,34 @@ TEST_F(IsoWriterTest, CopiedAndReadFileDataGiveTheSameImage) {
     ASSERT_EQ(rc, 0) << out;
     out = runCommand("diff -r '" + dir_ + "/x' '" + dir_ + "/src' 2>&1", &rc);
     EXPECT_EQ(rc, 0) << out;
+}
+
+// Between file systems the kernel refuses the copy (EXDEV): the writer's reads take over.
+TEST_F(IsoWriterTest, SourcesOnAnotherFileSystemAreRead) {
+    struct stat shm{}, here{};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(dir_.c_str(), &here) != 0 || shm.st_dev == here.st_dev) {
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    }
+    std::string other = "/dev/shm/tallory_isow_" + std::to_string(::getpid()) + ".bin";
+    {
+        std::vector<char> data(300001);
+        std::mt19937 rng(5);
+        for (char& c : data) c = static_cast<char>(rng());
+        std::ofstream(other, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    }
+    IsoTree tree;
+    tree.addPath(tree.root(), other, "other.bin", IsoTreeOptions{});
+    tree.addPath(tree.root(), file("local.bin", 70000, 6), "local.bin", IsoTreeOptions{});
+    MemorySink read;
+    IsoImage(tree, fileOptions()).write(read);
+    std::string path = dir_ + "/mixed.iso";
+    {
+        IsoFileSink sink(path);
+        IsoImage(tree, fileOptions()).write(sink);
+        sink.commit();
+    }
+    ::unlink(other.c_str());
+    EXPECT_EQ(readFileBytes(path), read.bytes);
 }
 
 TEST_F(IsoWriterTest, AFileThatShrankFailsTheCopyToo) {
