@@ -33,6 +33,16 @@ extern "C" {
 // allowed to overwrite; E_INVALIDARG for a bad request; E_FAIL otherwise.
 TALLORY_API HRESULT TalloryWriteIsoImage(const TalloryIsoRequest* request, IConvProgress* progress) noexcept;
 
+// Reads the image file `request->output` back (its primary tree and, with
+// TALLORY_ISO_JOLIET, its Joliet tree) and compares an MD5 of every file with
+// its source, the files gathered from the request's paths as TalloryWriteIsoImage
+// gathers them. Each missing, extra or differing file is reported through
+// MessageEx (kind "e"); progress gets the range and position in sectors of file
+// data. S_OK: every file matches; S_FALSE: differences were found; E_FAIL: the
+// image or a source path cannot be read; E_ABORT: cancelled; E_INVALIDARG: a
+// bad request.
+TALLORY_API HRESULT TalloryVerifyIsoImage(const TalloryIsoRequest* request, IConvProgress* progress) noexcept;
+
 }  // extern "C"
 
 #endif

@@ -1,4 +1,5 @@
 // tallory iso: an ISO9660 image file from files and folders.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,6 +24,39 @@ struct IsoArgs {
     int loadSectors = 0;
     bool overwrite = false;
     bool quiet = false;
+    bool verify = false;
+};
+
+// The image export counts in sectors; the bar shows bytes, so that its rate is
+// right. An image holds less than 4 GiB, so bytes fit the 32-bit range.
+class SectorProgress : public IConvProgress {
+public:
+    explicit SectorProgress(ConsoleProgress& console) : console_(console) {}
+    int ConfirmOverwrite(const char* path) override { return console_.ConfirmOverwrite(path); }
+    void Message(const char* text) override { console_.Message(text); }
+    void MessageEx(const char* text, const char* kinds) override { console_.MessageEx(text, kinds); }
+    void SetRange(uint32_t total) override { console_.SetRange(bytes(total)); }
+    void SetPos(uint32_t position) override { console_.SetPos(bytes(position)); }
+    void Advance(uint32_t delta) override { console_.Advance(bytes(delta)); }
+    void SetAction(const char* text) override { console_.SetAction(text); }
+    int IsCancelled() override { return console_.IsCancelled(); }
+    void SetItem(const char* text, int isPath) override { console_.SetItem(text, isPath); }
+    void Throughput(const CLSID& classId, int isRead, uint32_t b, uint32_t ms) override {
+        console_.Throughput(classId, isRead, b, ms);
+    }
+    void Destroy() override {}
+    void Cancel() override { console_.Cancel(); }
+    HWND GetWindow() override { return nullptr; }
+    HWND GetItemControl() override { return nullptr; }
+    void Create(HWND) override {}
+    void Finish() override { console_.Finish(); }
+
+private:
+    static uint32_t bytes(uint32_t sectors) {
+        uint64_t b = static_cast<uint64_t>(sectors) * 2048;
+        return b > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(b);
+    }
+    ConsoleProgress& console_;
 };
 
 int emulationNumber(const std::string& word) {
@@ -49,7 +83,8 @@ int writeIso(const IsoArgs& a) {
     r.bootEmulation = emulationNumber(a.emulation);
     r.bootLoadSegment = static_cast<uint16_t>(a.loadSegment);
     r.bootSectorCount = static_cast<uint16_t>(a.loadSectors);
-    ConsoleProgress progress(a.overwrite ? OverwriteKind::Always : OverwriteKind::Never, a.quiet);
+    ConsoleProgress console(a.overwrite ? OverwriteKind::Always : OverwriteKind::Never, a.quiet);
+    SectorProgress progress(console);
     ConsoleProgress::installInterruptHandler();
     HRESULT hr = TalloryWriteIsoImage(&r, &progress);
     progress.Finish();
@@ -58,6 +93,13 @@ int writeIso(const IsoArgs& a) {
     if (hr == E_INVALIDARG) return fail("invalid request");
     if (hr != S_OK) return fail(a.output + ": image not written");
     if (!a.quiet) std::fprintf(stderr, "%s written\n", a.output.c_str());
+    if (!a.verify) return kExitOk;
+
+    hr = TalloryVerifyIsoImage(&r, &progress);
+    progress.Finish();
+    if (hr == E_ABORT) return fail("verification cancelled");
+    if (hr == S_FALSE) return fail(a.output + ": the image differs from its sources");
+    if (hr != S_OK) return fail(a.output + ": the image could not be verified");
     return kExitOk;
 }
 
@@ -81,6 +123,8 @@ void addIsoCommand(CLI::App& app, CommandAction& action) {
     cmd->add_option("--boot-load-size", args.loadSectors, "512-byte sectors loaded without emulation (default 4)")
         ->check(CLI::Range(0, 0xFFFF));
     cmd->add_flag("--overwrite", args.overwrite, "Replace an existing image file");
+    cmd->add_flag("--verify", args.verify,
+                  "Read the image back and compare an MD5 of every file with its source (exit 1 on a difference)");
     cmd->add_flag("-q,--quiet", args.quiet, "Print errors only");
     cmd->callback([&action] { action = [] { return writeIso(args); }; });
 }

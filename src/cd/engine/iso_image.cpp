@@ -1,8 +1,11 @@
 #include "cd/engine/iso_image.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -290,21 +293,26 @@ const IsoLayout& IsoImage::layOut() {
         }
     }
     l.filesStart = next;
-    for (IsoEntry* f : tree_.filesInOrder()) {
-        f->sectors[0] = f->sectors[1] = sectorsFor(f->size);
-        f->sector[0] = f->sector[1] = f->size == 0 ? 0 : next;
-        next += f->sectors[0];
-    }
-    l.end = next;
-    uint32_t used = std::max(next - l.first, options_.minimumSectors);
-    l.volumeSpace = l.first + used;
-    l.trackLength = used + (options_.runOut ? kRunOutSectors : 0);
-    if (static_cast<uint64_t>(l.first) + l.trackLength > options_.capacity) {
-        throw EngineError::make(kErrImageTooLarge)
-            .withDetail(kErrText, ("the image needs " + std::to_string(l.trackLength) + " sectors from sector " +
+    // Counted in 64 bits: many large files must not wrap the sector numbers
+    // round to an image that seems to fit.
+    uint64_t end = next;
+    auto tooLarge = [&](uint64_t sectors) {
+        return EngineError::make(kErrImageTooLarge)
+            .withDetail(kErrText, ("the image needs " + std::to_string(sectors) + " sectors from sector " +
                                    std::to_string(l.first) + "; the medium holds " + std::to_string(options_.capacity))
                                       .c_str());
+    };
+    for (IsoEntry* f : tree_.filesInOrder()) {
+        f->sectors[0] = f->sectors[1] = sectorsFor(f->size);
+        f->sector[0] = f->sector[1] = f->size == 0 ? 0 : static_cast<uint32_t>(end);
+        end += f->sectors[0];  // a sector past the capacity is never used: the check below throws
     }
+    uint64_t used = std::max<uint64_t>(end - l.first, options_.minimumSectors);
+    uint64_t track = used + (options_.runOut ? kRunOutSectors : 0);
+    if (l.first + track > options_.capacity) throw tooLarge(track);
+    l.end = static_cast<uint32_t>(end);
+    l.volumeSpace = static_cast<uint32_t>(l.first + used);
+    l.trackLength = static_cast<uint32_t>(track);
     layout_ = l;
     laidOut_ = true;
     return layout_;
@@ -408,6 +416,47 @@ public:
         static const uint8_t zero[kIsoSectorSize] = {};
         for (uint64_t i = 0; i < count; ++i) bytes(zero, sizeof zero);
     }
+    // A file's contents, sector-aligned: as much as the sink copies itself,
+    // the rest read in pieces; the last sector zero-filled.
+    void file(const std::string& path, uint64_t size, std::vector<uint8_t>& piece) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw EngineError::make(kErrOpenFile, path.c_str());
+        struct Closer {
+            int fd;
+            ~Closer() { ::close(fd); }
+        } closer{fd};
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        uint64_t done = 0;
+        uint64_t whole = size / kIsoSectorSize * kIsoSectorSize;
+        if (whole > 0 && fill_ % kIsoSectorSize == 0) {
+            flushWhole();
+            while (done < whole) {
+                uint64_t n = std::min<uint64_t>(whole - done, kCopyPiece);
+                uint64_t copied = sink_.copyFromFile(fd, done, n);
+                if (copied == 0) break;
+                if (copied % kIsoSectorSize != 0 || copied > n) throw EngineError::make(kErrBugcheck);
+                done += copied;
+                sent(static_cast<uint32_t>(copied / kIsoSectorSize));
+                if (copied < n) break;  // the rest goes the ordinary way, which tells a short file
+            }
+        }
+        while (done < size) {
+            size_t want = static_cast<size_t>(std::min<uint64_t>(size - done, piece.size()));
+            size_t got = 0;
+            while (got < want) {
+                ssize_t n = ::pread(fd, piece.data() + got, want - got, static_cast<off_t>(done + got));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    throw EngineError::make(kErrReadFile)
+                        .withDetail(kErrText, ("\"" + path + "\" is shorter than when it was laid out").c_str());
+                }
+                got += static_cast<size_t>(n);
+            }
+            bytes(piece.data(), want);
+            done += want;
+        }
+        padSector();
+    }
     // Pads the last partial sector with zeros.
     void padSector() {
         size_t rest = fill_ % kIsoSectorSize;
@@ -425,11 +474,21 @@ public:
     uint64_t sectorsWritten() const { return sent_ + fill_ / kIsoSectorSize; }
 
 private:
+    // What a sink copies from a file at a time, so that progress and stop stay prompt.
+    static constexpr uint64_t kCopyPiece = 8u << 20;
+
     void send() {
         uint32_t count = static_cast<uint32_t>(fill_ / kIsoSectorSize);
         sink_.writeSectors(buffer_.data(), count);
-        sent_ += count;
         fill_ = 0;
+        sent(count);
+    }
+    // Sends the whole sectors that wait, so that the sink's own copy lands after them.
+    void flushWhole() {
+        if (fill_ > 0) send();
+    }
+    void sent(uint32_t count) {
+        sent_ += count;
         if (progress_) progress_(30, count, nullptr);
         if (stop_ != nullptr && stop_->load()) throw EngineError::make(kErrUserAbort);
     }
@@ -442,29 +501,6 @@ private:
     size_t fill_ = 0;
     uint64_t sent_ = 0;
 };
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { if (f) std::fclose(f); }
-};
-
-void copyFile(const std::string& path, uint64_t size, std::vector<uint8_t>& piece,
-              const std::function<void(const uint8_t*, size_t)>& out) {
-    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
-    if (!in) throw EngineError::make(kErrOpenFile, path.c_str());
-    uint64_t left = size;
-    while (left > 0) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
-        if (std::fread(piece.data(), 1, want, in.get()) != want) {
-            throw EngineError::make(kErrReadFile).withDetail(kErrText, ("\"" + path + "\" is shorter than when it was laid out").c_str());
-        }
-        out(piece.data(), want);
-        left -= want;
-    }
-}
-
-}  // namespace
 
 void IsoImage::write(IsoSectorSink& sink, const IsoProgressEvent& progress, const std::atomic<bool>* stop) {
     if (!laidOut_) layOut();
@@ -486,7 +522,8 @@ void IsoImage::write(IsoSectorSink& sink, const IsoProgressEvent& progress, cons
     at(l.terminator);
     w.bytes(volumeDescriptor(255));
 
-    std::vector<uint8_t> piece(static_cast<size_t>(kFilePieceSectors) * kIsoSectorSize);
+    uint32_t pieceSectors = std::max<uint32_t>(1, options_.readPieceSectors);
+    std::vector<uint8_t> piece(static_cast<size_t>(pieceSectors) * kIsoSectorSize);
     if (l.bootRecord != 0) {
         at(l.bootCatalog);
         w.bytes(bootCatalog());
@@ -494,8 +531,7 @@ void IsoImage::write(IsoSectorSink& sink, const IsoProgressEvent& progress, cons
         struct stat st{};
         uint64_t size = ::stat(options_.bootImage.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
         if (sectorsFor(size) != l.bootImageSectors) throw EngineError::make(kErrBootImageLength);
-        copyFile(options_.bootImage, size, piece, [&w](const uint8_t* p, size_t n) { w.bytes(p, n); });
-        w.padSector();
+        w.file(options_.bootImage, size, piece);
     }
 
     int trees = options_.joliet ? 2 : 1;
@@ -516,8 +552,7 @@ void IsoImage::write(IsoSectorSink& sink, const IsoProgressEvent& progress, cons
         if (f->size == 0) continue;
         at(f->sector[0]);
         if (progress) progress(35, f->sectors[0], &f->sourcePath);
-        copyFile(f->sourcePath, f->size, piece, [&w](const uint8_t* p, size_t n) { w.bytes(p, n); });
-        w.padSector();
+        w.file(f->sourcePath, f->size, piece);
         if (progress) progress(36, f->sectors[0], &f->sourcePath);
     }
     at(l.end);

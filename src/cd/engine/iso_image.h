@@ -19,6 +19,9 @@ inline constexpr uint32_t kMinimumTrackSectors = 300;
 inline constexpr uint32_t kRunOutSectors = 150;
 // Files are read in pieces of at most this many sectors.
 inline constexpr uint32_t kFilePieceSectors = 31;
+// An image file is written and read in pieces this large: fewer system calls,
+// and still well inside the page cache's read-ahead.
+inline constexpr uint32_t kImageFileTransferSize = 1u << 20;
 // The capacity assumed when the recorder does not tell: 74 minutes.
 inline constexpr uint32_t kDefaultCapacity = 333000;
 // An image file holds less than 4 GiB.
@@ -44,6 +47,8 @@ struct IsoImageOptions {
     uint32_t firstSector = 0;  // the first writable sector of the disc
     uint32_t capacity = kDefaultCapacity;  // the disc's last writable sector + 1
     uint32_t transferSize = kDefaultTransferSize;
+    // Sectors read from a file at a time; a recorder's engine keeps to 31, an image file may read more.
+    uint32_t readPieceSectors = kFilePieceSectors;
 };
 
 // Where each structure lies, in sectors of the disc.
@@ -72,6 +77,14 @@ class IsoSectorSink {
 public:
     virtual ~IsoSectorSink() = default;
     virtual void writeSectors(const uint8_t* data, uint32_t count) = 0;
+    // Appends `bytes` (whole sectors) of the open file `fd` from `offset`
+    // without passing them through memory, when the sink can (an image file:
+    // copy_file_range). Returns the bytes appended, a multiple of 2048; the
+    // writer sends the rest through writeSectors. Throws EngineError on failure.
+    virtual uint64_t copyFromFile(int fd, uint64_t offset, uint64_t bytes) {
+        (void)fd, (void)offset, (void)bytes;
+        return 0;
+    }
 };
 
 // Progress events: 29 track length, 30 sectors sent, 35 file opened and 36

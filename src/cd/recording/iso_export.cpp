@@ -1,13 +1,16 @@
-// TalloryWriteIsoImage: the ISO9660 writer into an image file.
+// TalloryWriteIsoImage and TalloryVerifyIsoImage: the ISO9660 writer into an
+// image file, and the image read back and compared with its sources.
 #include "tallory/iso_image.h"
 
 #include <sys/stat.h>
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "cd/engine/engine_error.h"
 #include "cd/engine/iso_image.h"
+#include "cd/engine/iso_verify.h"
 #include "cd/recording/iso_file_sink.h"
 #include "core/export_guard.h"
 
@@ -32,10 +35,14 @@ std::string baseName(std::string path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-HRESULT writeImage(const TalloryIsoRequest& r, IConvProgress* progress) {
+// The request's checks that need no file system.
+HRESULT checkRequest(const TalloryIsoRequest& r, IConvProgress* progress) {
     if (r.size < sizeof(TalloryIsoRequest) || r.output == nullptr || r.output[0] == '\0' ||
         (r.pathCount > 0 && r.paths == nullptr)) {
         return E_INVALIDARG;
+    }
+    for (uint32_t i = 0; i < r.pathCount; ++i) {
+        if (r.paths[i] == nullptr) return E_INVALIDARG;
     }
     std::string label = r.volumeLabel ? r.volumeLabel : "";
     if (label.size() > kMaxVolumeLabel) {
@@ -45,13 +52,36 @@ HRESULT writeImage(const TalloryIsoRequest& r, IConvProgress* progress) {
         }
         return E_INVALIDARG;
     }
+    return S_OK;
+}
+
+// The tree of the request's items. Writing and verifying both build it, so
+// that a verify names every file as the writer did. Throws EngineError.
+void buildTree(const TalloryIsoRequest& r, IsoTree& tree) {
     IsoTreeOptions treeOptions{(r.flags & TALLORY_ISO_KEEP_CASE) != 0};
+    for (uint32_t i = 0; i < r.pathCount; ++i) {
+        std::string path = r.paths[i];
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0) throw EngineError::make(kErrBadPath, path.c_str());
+        if (S_ISDIR(st.st_mode) && (r.flags & TALLORY_ISO_CONTENTS_AT_ROOT)) {
+            tree.addContents(tree.root(), path, treeOptions);
+        } else {
+            tree.addPath(tree.root(), path, baseName(path), treeOptions);
+        }
+    }
+}
+
+HRESULT writeImage(const TalloryIsoRequest& r, IConvProgress* progress) {
+    if (HRESULT hr = checkRequest(r, progress); hr != S_OK) return hr;
     IsoImageOptions options;
-    options.volumeLabel = label;
+    options.volumeLabel = r.volumeLabel ? r.volumeLabel : "";
     options.joliet = (r.flags & TALLORY_ISO_JOLIET) != 0;
     options.runOut = false;  // a file needs neither the track minimum nor run-out blocks
     options.minimumSectors = 0;
     options.capacity = kImageFileCapacity;
+    // A file is no recorder: large writes and reads, so that the system calls do not count.
+    options.transferSize = kImageFileTransferSize;
+    options.readPieceSectors = kImageFileTransferSize / kIsoSectorSize;
     if (r.bootImage != nullptr && r.bootImage[0] != '\0') {
         options.bootImage = r.bootImage;
         options.bootEmulation = r.bootEmulation;
@@ -60,17 +90,7 @@ HRESULT writeImage(const TalloryIsoRequest& r, IConvProgress* progress) {
     }
     try {
         IsoTree tree;
-        for (uint32_t i = 0; i < r.pathCount; ++i) {
-            if (r.paths[i] == nullptr) return E_INVALIDARG;
-            std::string path = r.paths[i];
-            struct stat st{};
-            if (::stat(path.c_str(), &st) != 0) throw EngineError::make(kErrBadPath, path.c_str());
-            if (S_ISDIR(st.st_mode) && (r.flags & TALLORY_ISO_CONTENTS_AT_ROOT)) {
-                tree.addContents(tree.root(), path, treeOptions);
-            } else {
-                tree.addPath(tree.root(), path, baseName(path), treeOptions);
-            }
-        }
+        buildTree(r, tree);
         IsoImage image(tree, options);
         const IsoLayout& layout = image.layOut();
 
@@ -83,6 +103,8 @@ HRESULT writeImage(const TalloryIsoRequest& r, IConvProgress* progress) {
             }
         }
         IsoFileSink sink(r.output);
+        // A full file system is reported before a sector is written.
+        sink.reserve(static_cast<uint64_t>(layout.trackLength) * kIsoSectorSize);
         if (progress) {
             progress->SetAction("Writing image:");
             progress->SetRange(layout.trackLength);
@@ -111,6 +133,71 @@ HRESULT writeImage(const TalloryIsoRequest& r, IConvProgress* progress) {
     }
 }
 
+HRESULT verifyImage(const TalloryIsoRequest& r, IConvProgress* progress) {
+    if (HRESULT hr = checkRequest(r, progress); hr != S_OK) return hr;
+    auto report = [progress](const std::string& text, const char* kinds) {
+        if (progress) progress->MessageEx((text + "\n").c_str(), kinds);
+    };
+    std::vector<IsoExpectedFile> expected;
+    try {
+        IsoTree tree;
+        buildTree(r, tree);
+        expected = expectedFilesOf(tree, (r.flags & TALLORY_ISO_JOLIET) != 0);
+    } catch (const EngineError& e) {
+        reportError(progress, e);
+        return E_FAIL;
+    }
+    IsoFileReader reader;
+    std::string why;
+    if (!reader.open(r.output, &why)) {
+        report("Cannot read the image \"" + std::string(r.output) + "\": " + why, "e");
+        return E_FAIL;
+    }
+    IsoReadOptions options;
+    options.endSector = reader.sectors();
+    // Progress in sectors of file data compared: the image's side and the source's each count half.
+    if (progress) {
+        progress->SetAction("Verifying image:");
+        progress->SetPos(0);
+    }
+    std::atomic<bool> stop{false};
+    uint32_t shown = 0, shownRange = 0;
+    bool ranged = false;
+    IsoVerifyProgress events = [progress, &stop, &shown, &shownRange, &ranged](uint64_t done, uint64_t total,
+                                                                                const std::string&) {
+        if (progress == nullptr) return;
+        if (!ranged) {
+            shownRange = static_cast<uint32_t>((total / 2 + kIsoSectorSize - 1) / kIsoSectorSize);
+            progress->SetRange(shownRange);
+            ranged = true;
+        }
+        auto now = static_cast<uint32_t>(done / 2 / kIsoSectorSize);
+        if (now != shown) {
+            progress->Advance(now - shown);
+            shown = now;
+        }
+        if (progress->IsCancelled()) stop = true;
+    };
+    IsoVerifyResult result = verifyIsoImage(reader.blockReader(), expected, options, events, &stop);
+    if (result.stopped) {
+        report("User aborted operation!", "e");
+        return E_ABORT;
+    }
+    if (!result.readable) {
+        report("The image \"" + std::string(r.output) + "\" cannot be read: " + result.error, "e");
+        return E_FAIL;
+    }
+    for (const IsoDifference& d : result.differences) report(describe(d), "e");
+    if (!result.differences.empty()) {
+        report(std::to_string(result.differences.size()) + " difference" + (result.differences.size() == 1 ? "" : "s") +
+                   " between the image and its " + std::to_string(expected.size()) + " source files", "e");
+        return S_FALSE;
+    }
+    if (progress && ranged) progress->SetPos(shownRange);
+    report("All " + std::to_string(result.filesCompared) + " files of the image match their sources", "i");
+    return S_OK;
+}
+
 }  // namespace
 
 }  // namespace tallory::cd::recording
@@ -122,6 +209,17 @@ extern "C" TALLORY_API HRESULT TalloryWriteIsoImage(const TalloryIsoRequest* req
         [&]() -> HRESULT {
             if (request == nullptr) return E_INVALIDARG;
             return tallory::cd::recording::writeImage(*request, progress);
+        },
+        progress);
+}
+
+extern "C" TALLORY_API HRESULT TalloryVerifyIsoImage(const TalloryIsoRequest* request,
+                                                     IConvProgress* progress) noexcept {
+    return tallory::core::guardExport(
+        "TalloryVerifyIsoImage", E_FAIL,
+        [&]() -> HRESULT {
+            if (request == nullptr) return E_INVALIDARG;
+            return tallory::cd::recording::verifyImage(*request, progress);
         },
         progress);
 }
