@@ -78,6 +78,10 @@ engine::CdTextRecord cdTextFromRequest(const CDRecordRequest& request);
 HRESULT recordAudio(const RecorderTarget& target, IConvProgress* progress, const CDRecordRequest& request,
                     const RecordOptions& options, RecordOutcome* outcome);
 
+// The fill of a drive's buffer in percent from a READ BUFFER CAPACITY answer
+// of `length` bytes; -1 when the answer is short or makes no sense.
+int bufferFillPercent(const uint8_t* data, size_t length) noexcept;
+
 // Copies an outcome into the caller's report record (which may be null).
 void fillReport(const RecordOutcome& outcome, TalloryBurnReport* report);
 
