@@ -19,6 +19,7 @@
 #include "tallory/ref.h"
 #include "tallory/iso_image.h"
 #include "tallory/audio_burn.h"
+#include "tallory/data_burn.h"
 #include "tallory/cd.h"
 
 #endif

@@ -26,6 +26,7 @@ void configureApp(CLI::App& app, CommandAction& action, bool& showVersion) {
     addIsoCommand(app, action);
     addCdCommand(app, action);
     addCdBurnCommand(app, action);
+    addCdBurnDataCommand(app, action);
 }
 
 }  // namespace tallory::cli

@@ -36,6 +36,8 @@ void addIsoCommand(CLI::App& app, CommandAction& action);
 void addCdCommand(CLI::App& app, CommandAction& action);
 // Adds "burn" to the "cd" command: after addCdCommand.
 void addCdBurnCommand(CLI::App& app, CommandAction& action);
+// Adds "burn-data" to the "cd" command: after addCdCommand.
+void addCdBurnDataCommand(CLI::App& app, CommandAction& action);
 
 // Prints "tallory: message" on standard error and returns kExitFailed.
 int fail(const std::string& message);

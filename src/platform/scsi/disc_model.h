@@ -109,6 +109,9 @@ public:
     std::string catalog;   // MCN, 13 digits or empty
     std::string title;     // disc CD-TEXT title / cue TITLE
     std::string performer;
+    // CD-TEXT of the lead-in as READ TOC format 5 returns it: 18-byte packs
+    // of block 0 in sequence order (empty: none).
+    std::vector<uint8_t> cdTextPacks;
     bool recordable = false;        // CD-R medium (profile 0009h) rather than pressed
     int32_t capacitySectors = 0;    // recordable: the ATIP lead-out start; else 0
 

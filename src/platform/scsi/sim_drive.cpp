@@ -102,6 +102,7 @@ SimulatedDrive::SimulatedDrive(SimDriveIdentity identity, SimFaults faults)
     add(0x1E, 6, "PREVENT ALLOW MEDIUM REMOVAL", false, true, &S::preventAllow);
     add(0x25, 10, "READ CAPACITY", true, true, &S::readCapacity);
     add(0x28, 10, "READ(10)", true, true, &S::read10);
+    add(0x42, 10, "READ SUB-CHANNEL", true, true, &S::readSubChannel);
     add(0x43, 10, "READ TOC/PMA/ATIP", true, true, &S::readToc);
     add(0x46, 10, "GET CONFIGURATION", false, false, &S::getConfiguration);
     add(0x5A, 10, "MODE SENSE(10)", false, true, &S::modeSense10);
@@ -340,11 +341,48 @@ void SimulatedDrive::readToc(SimCommand& c) {
         }
         out[2] = 1;
         out[3] = uint8_t(d.sessions.size());
+    } else if (format == 5) {
+        // CD-TEXT of the lead-in: the packs, or the header alone when the disc has none.
+        out.insert(out.end(), d.cdTextPacks.begin(), d.cdTextPacks.end());
     } else {
         return c.invalidField();
     }
     put16(out.data(), uint32_t(out.size() - 2));
     c.sendData(out.data(), out.size(), allocation);
+}
+
+void SimulatedDrive::readSubChannel(SimCommand& c) {
+    // MMC READ SUB-CHANNEL: formats 02h (media catalog number) and 03h (ISRC)
+    // from the Q sub-channel's mode 2 and mode 3 frames.
+    if ((c.cdb(1) & 0xFD) != 0 || (c.cdb(2) & 0xBF) != 0) return c.invalidField();
+    const uint8_t format = c.cdb(3);
+    const bool subQ = (c.cdb(2) & 0x40) != 0;
+    std::vector<uint8_t> out(4, 0);
+    out[1] = 0x15;  // no current audio status
+    if (subQ) {
+        out.resize(24, 0);
+        out[4] = format;
+        const DiscModel& d = *disc_;
+        if (format == 2) {
+            if (d.catalog.size() == 13) {
+                out[8] = 0x80;  // MCVal
+                std::memcpy(&out[9], d.catalog.data(), 13);
+            }
+        } else if (format == 3) {
+            const DiscTrack* t = d.track(c.cdb(6));
+            if (t == nullptr) return c.invalidField();
+            out[5] = uint8_t((t->control() << 4) | 0x03);
+            out[6] = uint8_t(t->number);
+            if (t->isrc.size() == 12) {
+                out[8] = 0x80;  // TCVal
+                std::memcpy(&out[9], t->isrc.data(), 12);
+            }
+        } else {
+            return c.invalidField();
+        }
+        put16(out.data() + 2, uint32_t(out.size() - 4));
+    }
+    c.sendData(out.data(), out.size(), c.cdb16(7));
 }
 
 void SimulatedDrive::readAudioSectors(SimCommand& c, int32_t lba, uint32_t count, uint32_t bytesPerSector, bool c2,

@@ -148,6 +148,7 @@ public:
     void testUnitReady(SimCommand& c);
     void requestSense(SimCommand& c);
     void readToc(SimCommand& c);
+    void readSubChannel(SimCommand& c);
     void readCd(SimCommand& c);
     void read10(SimCommand& c);
     void readCapacity(SimCommand& c);
