@@ -583,3 +583,31 @@ TEST_F(RecordOnDrive, KindsSpeedsAndARecording) {
     EXPECT_EQ(recorder_->burnedDisc()->tracks[0].lengthSectors, 31);
     EXPECT_EQ(fs::is_empty(temp_), true);
 }
+
+TEST_F(RecordTest, CdTextOfTheRequestIsInTheBurnedLeadIn) {
+    addSources({588 * 20, 588 * 25 + 4});
+    auto r = request();
+    r->cdTextWanted = 1;
+    r->discTexts[CD_DISC_TITLE] = "Live at \"The Hall\"";
+    r->discTexts[CD_DISC_PERFORMER] = "Band";
+    r->items[0].texts[CD_TRACK_TITLE] = "Say \"Hi\"";
+    r->items[1].texts[CD_TRACK_TITLE] = "Caf\xC3\xA9";  // ISO 8859-1 on the disc
+    r->items[1].texts[CD_TRACK_PERFORMER] = "Guest";
+    RecordingProgress progress;
+    ASSERT_EQ(recordAudio(target_, &progress, *r, {}, nullptr), S_OK) << progress.lastText();
+    const auto& text = recorder_->cdText();
+    ASSERT_EQ(text.entries.size(), 3u);
+    EXPECT_EQ(text.entries[0][0], "Live at \"The Hall\"");
+    EXPECT_EQ(text.entries[0][1], "Band");
+    EXPECT_EQ(text.entries[1][0], "Say \"Hi\"");
+    EXPECT_EQ(text.entries[2][0], "Caf\xC3\xA9");
+    EXPECT_EQ(text.entries[2][1], "Guest");
+    EXPECT_EQ(text.characterCode, 0x00);
+    EXPECT_GT(recorder_->leadInSectorsWritten(), 0);
+
+    // Without CD-TEXT wanted the lead-in carries none, whatever the request holds.
+    recorder_ = std::make_unique<ps::SimulatedRecorder>(*drive_);
+    r->cdTextWanted = 0;
+    ASSERT_EQ(recordAudio(target_, &progress, *r, {}, nullptr), S_OK) << progress.lastText();
+    EXPECT_TRUE(recorder_->cdText().empty());
+}

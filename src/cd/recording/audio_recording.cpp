@@ -177,10 +177,10 @@ void AudioRecording::onEvent(int event, int a, int b) {
             pollBuffer(false);
             reportStatus();
             break;
-        case 27:  // the lead-out starts
+        case engine::kEventLeadOut:
             progress_->SetItem("Lead-out track", 0);
             break;
-        case 28:  // the disc is closed: the bar ends full
+        case engine::kEventFinished:  // the disc is closed: the bar ends full
             progress_->SetPos(range_);
             break;
         default:
@@ -208,7 +208,8 @@ RunResult AudioRecording::recordOnce(std::vector<engine::TrackListEntry> tracks)
         // The request's texts replace what the TITLE lines set; without
         // CD-TEXT the lead-in carries none.
         layout.cdText = request_.cdTextWanted != 0 ? cdTextFromRequest(request_) : engine::CdTextRecord{};
-        if (request_.cdTextWanted != 0) (void)engine::buildCdTextPacks(layout.cdText);
+        std::vector<engine::CdTextPack> packs;
+        if (request_.cdTextWanted != 0) packs = engine::buildCdTextPacks(layout.cdText);
 
         range_ = layout.totalSectors();
         progress_->SetPos(0);
@@ -222,20 +223,25 @@ RunResult AudioRecording::recordOnce(std::vector<engine::TrackListEntry> tracks)
         progress_->SetAction("Recording:");
         progress_->SetItem("Preparing...", 0);
 
+        engine::MmcRecorderDrive drive(*target_.transport);
         const bool testMode = options_.testMode || core::settings::readInt(kBurnSection, "TestMode", 0) != 0;
+        // Protection the drive does not offer is not asked for, nor announced.
+        const bool underrun = options_.underrunProtection && drive.capabilities().bufferUnderrunProtection;
         outcome_.testMode = testMode;
         if (testMode) progress_->MessageEx(kMsgTestMode, "i");
-        if (options_.underrunProtection) progress_->MessageEx(kMsgBurnProof, "i");
+        if (underrun) progress_->MessageEx(kMsgBurnProof, "i");
+        if (!packs.empty() && !drive.capabilities().cdText)
+            progress_->MessageEx("The recorder cannot write CD-TEXT; the disc is recorded without it\n", "i");
 
         engine::DaoOptions dao;
         dao.testMode = testMode;
-        dao.underrunProtection = options_.underrunProtection;
+        dao.underrunProtection = underrun;
+        dao.cdTextPacks = std::move(packs);
         dao.transferBytes = target_.transferBytes;
         dao.stop = &stop_;
         dao.progress = [this](int e, int a, int b) { onEvent(e, a, b); };
         progress_->Message(kMsgWriting);
         setSpeed();
-        engine::MmcRecorderDrive drive(*target_.transport);
         const double cpuBefore = threadCpuSeconds();
         engine::writeDiscAtOnce(drive, layout, dao);
         const double cpu = threadCpuSeconds() - cpuBefore;
