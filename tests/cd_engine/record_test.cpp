@@ -384,7 +384,13 @@ TEST_F(RecordTest, TemporaryFilesGoWhenAConversionFailsOrIsCancelled) {
     EXPECT_EQ(runsOf(2), 0);  // the recording ended at the failed item
     EXPECT_FALSE(recorder_->burnedDisc());
 
+    // A source that throws fails its conversion like one that reports an error.
     sources_[1]->failRun = false;
+    sources_[1]->throwInRun = true;
+    EXPECT_EQ(recordAudio(target_, &progress, *r, {}, nullptr), E_FAIL);
+    EXPECT_EQ(tempFiles(), 0);
+
+    sources_[1]->throwInRun = false;
     RecordingProgress cancelling;
     sources_[1]->onRun = [&] { cancelling.cancelled = true; };
     EXPECT_EQ(recordAudio(target_, &cancelling, *r, {}, nullptr), E_ABORT);

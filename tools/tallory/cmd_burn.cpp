@@ -63,6 +63,18 @@ private:
     int buffer_ = -1;
 };
 
+// A failed write asks on the terminal whether to retry with a new blank disc
+// (the engine's message box); without a terminal the burn ends.
+int askOnTerminal(HWND, const char* text, const char* caption, uint32_t style) {
+    if ((style & 0xF) != MB_RETRYCANCEL || ::isatty(STDIN_FILENO) == 0) return IDCANCEL;
+    std::fprintf(stderr, "\n%s: %s\nPut a new blank disc in and retry? [r/C] ", caption != nullptr ? caption : "",
+                 text != nullptr ? text : "");
+    std::fflush(stderr);
+    char answer[16] = "";
+    if (std::fgets(answer, sizeof answer, stdin) == nullptr) return IDCANCEL;
+    return answer[0] == 'r' || answer[0] == 'R' ? IDRETRY : IDCANCEL;
+}
+
 std::string frameText(IMetadataTag* tag, int id) {
     Ref<IMetadataFrame> frame;
     if (tag->GetFrame(id, IID_IMetadataFrame, reinterpret_cast<void**>(frame.out())) != S_OK) return {};
@@ -191,6 +203,14 @@ int runBurn(const BurnArgs& a) {
     auto report = std::make_unique<TalloryBurnReport>();
     report->size = sizeof *report;
 
+    // Retrying needs a person with a disc: only a recorder on a terminal is asked.
+    const bool ask = a.image.empty() && ::isatty(STDIN_FILENO) != 0;
+    if (ask) {
+        TalloryUiHooks hooks{};
+        hooks.size = sizeof hooks;
+        hooks.messageBox = askOnTerminal;
+        TalloryRegisterUi(&hooks);
+    }
     HRESULT hr;
     if (!a.image.empty()) {
         hr = TalloryBurnAudioImage(request.get(), a.image.c_str(), &options, &progress, report.get());
@@ -199,6 +219,7 @@ int runBurn(const BurnArgs& a) {
         if (!findRecorder(device, drive)) return kExitFailed;
         hr = TalloryRecordAudio(drive.get(), nullptr, &progress, request.get(), &options, report.get());
     }
+    if (ask) TalloryRegisterUi(nullptr);
     progress.Finish();
     const std::string where = a.image.empty() ? device : a.image;
     if (progress.IsCancelled() != 0) {
