@@ -59,8 +59,13 @@ for f in mono.wav four.ogg five.mp3; do
     check "track $n ($f) has the sectors of its resampled length" '[ "$got" = "$(sectors_of "$want")" ]'
     n=$((n + 1))
 done
-"$tallory" cd burn -q five.mp3 --cd-text --image text.cue
+"$tallory" cd burn -q five.mp3 one.wav --cd-text --image text.cue
 check "--cd-text burns from the tags" '[ $? -eq 0 ] && [ -s text.cue ]'
+# libcdio reads the image's texts (a cue sheet cannot hold a double quote: the image shows ').
+cd-info --no-device-info --cue-file text.cue > info.txt 2>/dev/null
+check "... the title and artist of the MP3 in the CD-TEXT (libcdio)" \
+    'grep -q "TITLE: Say .Hi." info.txt && grep -q "PERFORMER: The Band" info.txt'
+check "... a file without tags named after the file" 'grep -q "TITLE: one$" info.txt'
 
 "$tallory" cd burn one.wav four.ogg --image v.cue --verify 2>verify.txt
 check "--verify of a good burn exits 0 and says so" '[ $? -eq 0 ] && grep -q "^Verified: 2 tracks" verify.txt'

@@ -140,7 +140,7 @@ HRESULT AudioRecording::convertItems() {
     for (int i = 0; i < request_.itemCount; ++i) {
         const CDRecordItem& item = request_.items[i];
         char path[TALLORY_MAX_PATH];
-        if (item.source->GetPath(path, sizeof path)) core::report(progress_, "", "%s", path);
+        if (item.source->GetPath(path, sizeof path)) progress_->Message((std::string(path) + "\n").c_str());
         std::string temp = platform::createNamedTempFile(dir, kTempPrefix);
         if (temp.empty()) {
             core::report(progress_, "e", "Cannot create a temporary file in \"%s\": %s", dir.c_str(),
