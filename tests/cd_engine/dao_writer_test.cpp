@@ -175,7 +175,7 @@ TEST_F(DaoWriterTest, RecorderRefusesWhatAnMmcDriveRefuses) {
     r = send(drive, {0x5D, 0, 0, 0, 0, 0, 0, 0, n, 0}, cueBytes);
     EXPECT_EQ(keyAsc(r), std::make_pair(0x05, 0x2C));
 
-    // Track-at-once is not what this recorder does: the page is refused.
+    // Track-at-once of raw audio blocks is not what this recorder does: the page is refused.
     std::vector<uint8_t> page(8 + 2 + 0x32);
     page[8] = 0x05; page[9] = 0x32; page[10] = 0x01;
     r = send(drive, {0x55, 0x10, 0, 0, 0, 0, 0, 0, uint8_t(page.size()), 0}, page);

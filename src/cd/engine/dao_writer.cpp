@@ -299,6 +299,10 @@ TrackInfo MmcRecorderDrive::startTrack(bool testMode, bool underrunProtection) {
     if (d.transferred(sizeof disc) < 3) throw EngineError::make(-302);
     if ((disc[2] & 0x03) == 0x02) throw EngineError::make(kErrDiscNotWritable);  // complete
     selectWriteParameters("START TAO RECORDING", kWriteTao, testMode, underrunProtection, kTrackModeData, kBlockMode1);
+    // The data recording writes at the drive's highest speed (FFFFh: as fast
+    // as it can); a drive without speed control keeps its own.
+    const uint8_t speed[12] = {0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
+    (void)run("SET CD SPEED", speed, scsi::DataDirection::None, nullptr, 0, 30000, false);
     // READ TRACK INFORMATION of the invisible track (number FFh).
     uint8_t info[36] = {};
     const uint8_t rti[10] = {0x52, 0x01, 0, 0, 0, 0xFF, 0, 0, sizeof info, 0};

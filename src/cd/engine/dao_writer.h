@@ -67,7 +67,7 @@ public:
     virtual int32_t leadInStart();
 
     // Track-at-once: page 05h for a Mode 1 data track of 2048-byte blocks
-    // ("START TAO RECORDING"), then the track to write. -300 when the disc
+    // ("START TAO RECORDING"), the highest write speed, then the track to write. -300 when the disc
     // takes nothing more, -304 without a next writable address.
     virtual TrackInfo startTrack(bool testMode, bool underrunProtection);
     // SYNCHRONIZE CACHE and CLOSE TRACK ("FINISH TAO RECORDING").

@@ -12,6 +12,7 @@
 #include "platform/scsi/sg_device.h"
 #include "platform/scsi/sim_drive.h"
 #include "platform/scsi/sim_recorder.h"
+#include "platform/scsi/sysfs_scan.h"
 
 namespace tallory::cd::recording {
 
@@ -58,8 +59,12 @@ HRESULT burnExport(const TalloryDataBurnRequest& r, IConvProgress* progress) {
     DataBurnResult burned;
 
     if (toDevice) {
+        // The bus address names the device in the engine's messages, as the scan saw it.
+        platform::scsi::ScsiAddress address{};
+        for (const auto& d : platform::scsi::scanSysfs())
+            if (d.node == r.device) address = d.address;
         std::string why;
-        auto device = platform::scsi::SgDevice::open(r.device, {}, &why);
+        auto device = platform::scsi::SgDevice::open(r.device, address, &why);
         if (!device) {
             error(progress, why);
             return E_FAIL;

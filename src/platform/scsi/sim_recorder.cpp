@@ -391,7 +391,7 @@ void SimulatedRecorder::closeTrackSession(SimCommand& c) {
     auto closeTrack = [&] {
         TaoTrack& t = taoTracks_.back();
         uint8_t raw[kRawSectorBytes];
-        for (; t.length < kMinTrackBlocks; ++t.length) {
+        for (; t.length < kMinTrackBlocks && t.start + t.length < capacity_; ++t.length) {
             std::memset(raw, 0, sizeof raw);
             encodeMode1Sector(raw, t.start + t.length);
             storeSector(t.start + t.length, raw);
