@@ -390,7 +390,15 @@ TEST_F(RecordTest, TemporaryFilesGoWhenAConversionFailsOrIsCancelled) {
     EXPECT_EQ(recordAudio(target_, &progress, *r, {}, nullptr), E_FAIL);
     EXPECT_EQ(tempFiles(), 0);
 
+    // A source without a single sample would make an empty track.
     sources_[1]->throwInRun = false;
+    sources_[1]->pcm.clear();
+    EXPECT_EQ(recordAudio(target_, &progress, *r, {}, nullptr), E_FAIL);
+    EXPECT_EQ(progress.lastText(), "Item 2 delivered no audio: a track needs at least one sample\n");
+    EXPECT_EQ(tempFiles(), 0);
+    EXPECT_TRUE(script_.texts.empty());
+
+    sources_[1]->pcm = noise(5000, 2);
     RecordingProgress cancelling;
     sources_[1]->onRun = [&] { cancelling.cancelled = true; };
     EXPECT_EQ(recordAudio(target_, &cancelling, *r, {}, nullptr), E_ABORT);

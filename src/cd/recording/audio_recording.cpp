@@ -1,5 +1,6 @@
 #include "cd/recording/audio_recording.h"
 
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -159,6 +160,12 @@ HRESULT AudioRecording::convertItems() {
         ++outcome_.itemsConverted;
         if (progress_->IsCancelled() != 0) return E_ABORT;
         if (FAILED(hr)) return E_FAIL;
+        struct stat st{};
+        if (::stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
+            // A track needs at least one sector; the cue sheet would refuse it after all the work.
+            core::report(progress_, "e", "Item %d delivered no audio: a track needs at least one sample", i + 1);
+            return E_FAIL;
+        }
     }
     return S_OK;
 }
