@@ -10,6 +10,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <thread>
 #include <memory>
 #include <random>
 #include <string>
@@ -624,4 +626,37 @@ TEST_F(RecordTest, CdTextOfTheRequestIsInTheBurnedLeadIn) {
     r->cdTextWanted = 0;
     ASSERT_EQ(recordAudio(target_, &progress, *r, {}, nullptr), S_OK) << progress.lastText();
     EXPECT_TRUE(recorder_->cdText().empty());
+}
+
+TEST_F(RecordOnDrive, ASecondRecordingWhileOneRunsIsRefused) {
+    MemorySource first, second;
+    first.pcm = noise(588 * 10, 4);
+    second.pcm = noise(588 * 10, 5);
+    std::promise<void> converting, release;
+    std::shared_future<void> go = release.get_future().share();
+    first.onRun = [&] {
+        converting.set_value();
+        go.wait();
+    };
+    int secondRuns = 0;
+    second.onRun = [&] { ++secondRuns; };
+    auto a = std::make_unique<CDRecordRequest>();
+    std::memset(a.get(), 0, sizeof *a);
+    a->kind = CD_RECORD_AUDIO;
+    a->itemCount = 1;
+    a->items[0].source = &first;
+    auto b = std::make_unique<CDRecordRequest>(*a);
+    b->items[0].source = &second;
+    HRESULT firstResult = E_FAIL;
+    std::thread t([&] { firstResult = cd_->Record(nullptr, nullptr, a.get(), 0, true); });
+    converting.get_future().wait();
+    EXPECT_EQ(cd_->Record(nullptr, nullptr, b.get(), 0, true), E_PENDING);
+    release.set_value();
+    t.join();
+    EXPECT_EQ(firstResult, S_OK);
+    EXPECT_EQ(secondRuns, 0);
+    // Once the first has ended, the next one runs.
+    recorder_ = std::make_unique<ps::SimulatedRecorder>(*drive_);
+    EXPECT_EQ(cd_->Record(nullptr, nullptr, b.get(), 0, true), S_OK);
+    EXPECT_EQ(secondRuns, 1);
 }
