@@ -4,6 +4,8 @@
 #ifndef TALLORY_CD_H
 #define TALLORY_CD_H
 
+#include <stddef.h>
+
 #include "tallory/conv.h"
 #include "tallory/guids.h"
 #include "tallory/types.h"
@@ -42,6 +44,57 @@ struct CDDBMatch {
 static_assert(sizeof(CDTrackRecord) == 24, "CDTrackRecord is 24 bytes");
 static_assert(sizeof(CDDBMatch) == 191, "CDDBMatch is packed");
 
+// Recording kinds of CDRecordRequest::kind.
+#define CD_RECORD_AUDIO 1
+#define CD_RECORD_DATA 2
+#define CD_RECORD_DATA_ALT 3
+// Items of one request at most; an audio disc holds at most 99 tracks.
+#define CD_RECORD_MAX_ITEMS 100
+#define CD_RECORD_MAX_AUDIO_TRACKS 99
+
+// Texts of one item: CD-TEXT of its track (each may be null).
+enum CDRecordTrackText { CD_TRACK_TITLE, CD_TRACK_PERFORMER, CD_TRACK_SONGWRITER, CD_TRACK_COMPOSER,
+                         CD_TRACK_ARRANGER, CD_TRACK_MESSAGE, CD_TRACK_ISRC, CD_TRACK_TEXT_COUNT };
+// Texts of the disc (each may be null).
+enum CDRecordDiscText { CD_DISC_ID, CD_DISC_GENRE_TEXT, CD_DISC_TITLE, CD_DISC_PERFORMER, CD_DISC_SONGWRITER,
+                        CD_DISC_COMPOSER, CD_DISC_ARRANGER, CD_DISC_MESSAGE, CD_DISC_UPC_EAN, CD_DISC_TEXT_COUNT };
+
+#pragma pack(push, 1)
+struct CDRecordItem {
+    char path[TALLORY_MAX_PATH];       // the source's path, NUL-terminated
+    IConvSource* source;               // borrowed for the recording
+    const char* texts[CD_TRACK_TEXT_COUNT];
+};
+
+// What ICDDrive::Record writes: an audio CD (one track per item, each source
+// converted to CD audio first) or an ISO9660 data CD. Texts are UTF-8.
+struct CDRecordRequest {
+    int32_t cdTextWanted;              // non-zero: write CD-TEXT
+    uint32_t cdTextGenreCode;          // CD-TEXT genre code (0: none)
+    uint32_t cdTextReserved[2];        // carried, without effect
+    const char* discTexts[CD_DISC_TEXT_COUNT];
+    int32_t kind;                      // CD_RECORD_AUDIO, CD_RECORD_DATA or CD_RECORD_DATA_ALT
+    int32_t itemCount;                 // at most CD_RECORD_MAX_ITEMS
+    CDRecordItem items[CD_RECORD_MAX_ITEMS];
+    uint32_t perFileData;              // data CD: handed to the image builder with every file
+    uint32_t secondData;               // data CD: handed to the image builder
+    char volumeLabel[33];              // data CD: the ISO9660 volume label
+};
+#pragma pack(pop)
+#if defined(__x86_64__)
+static_assert(sizeof(CDRecordItem) == 324, "CDRecordItem: path, source, seven texts");
+static_assert(offsetof(CDRecordItem, source) == 260 && offsetof(CDRecordItem, texts) == 268, "CDRecordItem layout");
+static_assert(offsetof(CDRecordRequest, cdTextGenreCode) == 4, "CDRecordRequest layout");
+static_assert(offsetof(CDRecordRequest, discTexts) == 16, "CDRecordRequest layout");
+static_assert(offsetof(CDRecordRequest, kind) == 88, "CDRecordRequest layout");
+static_assert(offsetof(CDRecordRequest, itemCount) == 92, "CDRecordRequest layout");
+static_assert(offsetof(CDRecordRequest, items) == 96, "CDRecordRequest layout");
+static_assert(offsetof(CDRecordRequest, perFileData) == 32496, "CDRecordRequest layout");
+static_assert(offsetof(CDRecordRequest, secondData) == 32500, "CDRecordRequest layout");
+static_assert(offsetof(CDRecordRequest, volumeLabel) == 32504, "CDRecordRequest layout");
+static_assert(sizeof(CDRecordRequest) == 32537, "CDRecordRequest has no gaps");
+#endif
+
 // A drive's CDDB operation is still running.
 #ifndef E_PENDING
 #define E_PENDING ((HRESULT)0x8000000Au)
@@ -55,7 +108,6 @@ static_assert(sizeof(CDDBMatch) == 191, "CDDBMatch is packed");
 
 struct ICDDrive;
 struct ICDTrack;
-struct CDRecordRequest;  // the recording request
 
 // The front end's object for CDDB lookups and submissions. Called on the
 // operation's own thread.
@@ -108,8 +160,13 @@ struct ICDDrive : IUnknown {
     virtual HRESULT OpenTrack(int index, ICDTrack** track) = 0;
     virtual HRESULT OpenTrackByPath(const char* path, ICDTrack** track) = 0;
     virtual HRESULT GetTrackCount(int* count) = 0;
+    // The highest recording speed as an index into the speed table (1x, 2x, 4x ... 52x, 72x).
     virtual int GetMaxWriteSpeed() = 0;
+    // Minutes a write of `sectors` takes at that speed index; 0 outside the table.
     virtual int EstimateWriteMinutes(int speedIndex, uint32_t sectors) = 0;
+    // Writes the request's disc disc-at-once. Audio: S_OK, E_ABORT (cancelled,
+    // or Cancel after a failure), E_FAIL, E_INVALIDARG for a bad request
+    // (nothing done). Messages and progress go to `progress` (may be null).
     virtual HRESULT Record(HWND parent, IConvProgress* progress, const CDRecordRequest* request, uint32_t unused,
                            bool bufferUnderrunProtection) = 0;
     // "VENDOR PRODUCT REVISION (/dev/srN)"

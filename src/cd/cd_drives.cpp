@@ -9,6 +9,8 @@
 #include "cd/cd_track_source.h"
 #include "cd/cddb/cddb_client.h"
 #include "cd/cddb/local_cache.h"
+#include "cd/recording/drive_recording.h"
+#include "cd/recording/write_speed.h"
 #include "core/export_guard.h"
 #include "core/settings_store.h"
 #include "platform/cdio/audiocd.h"
@@ -371,10 +373,26 @@ HRESULT CDDrive::GetTrackCount(int* count) {
     return S_OK;
 }
 
-// Recording arrives with the recording engine; these answer "not yet".
-int CDDrive::GetMaxWriteSpeed() { return device_->record().maxSpeedIndex; }
-int CDDrive::EstimateWriteMinutes(int, uint32_t) { return 0; }
-HRESULT CDDrive::Record(HWND, IConvProgress*, const CDRecordRequest*, uint32_t, bool) { return E_NOTIMPL; }
+int CDDrive::GetMaxWriteSpeed() {
+    // The device record gives the speed as a multiple of 1x; callers get an index into the speed table.
+    if (device_->record().peripheralType != engine::scsi::kDeviceRecorder) return 0;
+    return recording::speedIndexForFactor(device_->record().maxSpeedIndex);
+}
+
+int CDDrive::EstimateWriteMinutes(int speedIndex, uint32_t sectors) {
+    return int(recording::estimateWriteMinutes(speedIndex, sectors));
+}
+
+HRESULT CDDrive::Record(HWND parent, IConvProgress* progress, const CDRecordRequest* request, uint32_t /*unused*/,
+                        bool bufferUnderrunProtection) {
+    return core::guardExport("ICDDrive::Record", E_FAIL, [&]() -> HRESULT {
+        if (request == nullptr) return E_INVALIDARG;
+        recording::RecordOptions options;
+        options.parent = parent;
+        options.underrunProtection = bufferUnderrunProtection;
+        return recording::recordOnDrive(*this, progress, *request, options, nullptr);
+    }, progress);
+}
 HRESULT CDDrive::startOperation(ICDDBCallback* callback, HRESULT (*run)(CDDrive&, ICDDBCallback*)) {
     if (callback == nullptr) return E_INVALIDARG;
     bool expected = false;

@@ -1,17 +1,25 @@
-// TalloryBurnAudioImage: the disc-at-once pass onto the simulated recorder.
+// TalloryRecordAudio and TalloryBurnAudioImage: the audio recording with
+// options, on a drive of the collection or onto a simulated recorder whose
+// burned disc becomes a cue/bin image.
 #include "tallory/audio_burn.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "cd/engine/cue_sheet.h"
-#include "cd/engine/dao_writer.h"
-#include "cd/engine/engine_error.h"
+#include "cd/cd_drives.h"
+#include "cd/engine/scsi/scsi_layer.h"
+#include "cd/recording/audio_recording.h"
+#include "cd/recording/drive_recording.h"
 #include "core/export_guard.h"
+#include "core/report.h"
 #include "platform/scsi/sim_drive.h"
 #include "platform/scsi/sim_recorder.h"
 
@@ -19,24 +27,17 @@ namespace tallory::cd::recording {
 
 namespace {
 
-using namespace engine;
-
 // An 80-minute CD-R.
 constexpr int32_t kRecorderCapacity = 360000;
+// The simulated recorder writes as fast as the host lets it; it says 52x.
+constexpr uint16_t kSimulatedWriteKBs = 52 * 176;
+// Test hook of the simulated recorder: sectors (LBAs, comma-separated) that
+// come out damaged, so that verification can be shown to catch them.
+constexpr const char* kDamageVariable = "TALLORY_SIM_DAMAGE_SECTORS";
 
-void reportError(IConvProgress* progress, const EngineError& e) {
-    if (progress == nullptr) return;
-    if (!e.mainText().empty()) progress->MessageEx((e.mainText() + "\n").c_str(), "e");
-    if (!e.detailText().empty()) progress->MessageEx((e.detailText() + "\n").c_str(), "e");
-    if (e.mainText().empty() && e.detailText().empty()) progress->MessageEx((std::string(e.what()) + "\n").c_str(), "e");
-}
-
-bool endsWith(const std::string& s, const char* tail) {
-    const std::string t = tail;
-    if (s.size() < t.size()) return false;
-    for (size_t i = 0; i < t.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - t.size() + i])) != t[i]) return false;
-    return true;
+bool exists(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0;
 }
 
 std::string binPathOf(std::string cue) {
@@ -46,72 +47,136 @@ std::string binPathOf(std::string cue) {
     return cue + ".bin";
 }
 
-bool exists(const std::string& p) {
-    struct stat st;
-    return ::stat(p.c_str(), &st) == 0;
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-HRESULT burn(const char* const* files, uint32_t count, const std::string& cuePath, uint32_t flags,
-             IConvProgress* progress) {
-    const std::string binPath = binPathOf(cuePath);
-    if ((flags & TALLORY_BURN_OVERWRITE) == 0 && (exists(cuePath) || exists(binPath))) return E_ABORT;
-    std::vector<TrackListEntry> tracks;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (files[i] == nullptr || files[i][0] == '\0') return E_INVALIDARG;
-        TrackListEntry t;
-        t.path = files[i];
-        if (endsWith(t.path, ".wav")) t.fileType = CueFileKind::Wave;
-        else if (endsWith(t.path, ".aif") || endsWith(t.path, ".aiff")) t.fileType = CueFileKind::Aiff;
-        // Two seconds between tracks, as audio CDs usually have.
-        if (i > 0) t.pregap = 150;
-        tracks.push_back(t);
+std::string nameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A folder beside the image that holds it until both files are complete.
+class StagingFolder {
+public:
+    explicit StagingFolder(const std::string& besides) {
+        std::string pattern = folderOf(besides) + "/.tallory-burn-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (::mkdtemp(name.data()) != nullptr) path_ = name.data();
     }
-    try {
-        DiscLayout layout = layOutDisc(makeCueSheetLines(DiscInfo{}, tracks));
-        platform::scsi::SimulatedDrive drive;
-        platform::scsi::SimulatedRecorder recorder(drive, kRecorderCapacity);
-        MmcRecorderDrive mmc(drive);
-        std::atomic<bool> stop{false};
-        DaoOptions o;
-        o.stop = &stop;
-        uint32_t done = 0;
-        o.progress = [&](int e, int a, int b) {
-            if (progress == nullptr) return;
-            if (e == kEventDiscLength) progress->SetRange(uint32_t(a));
-            if (e == kEventTrackSectors || e == kEventGapSectors) progress->SetPos(done += uint32_t(b));
-            if (progress->IsCancelled() != 0) stop = true;
-        };
-        writeDiscAtOnce(mmc, layout, o);
-        std::string error;
-        if (!recorder.exportCueBin(cuePath, &error)) {
-            ::unlink(cuePath.c_str());
-            ::unlink(binPath.c_str());
-            if (progress) progress->MessageEx((error + "\n").c_str(), "e");
-            return E_FAIL;
-        }
-        return S_OK;
-    } catch (const EngineError& e) {
-        if (e.code() == kErrUserAbort) {
-            if (progress) progress->MessageEx("User aborted operation!\n", "e");
-            return E_ABORT;
-        }
-        reportError(progress, e);
+    ~StagingFolder() {
+        for (const std::string& f : files_) ::unlink((path_ + "/" + f).c_str());
+        if (!path_.empty()) ::rmdir(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+    std::string add(const std::string& name) {
+        files_.push_back(name);
+        return path_ + "/" + name;
+    }
+
+private:
+    std::string path_;
+    std::vector<std::string> files_;
+};
+
+void damageFromEnvironment(platform::scsi::SimulatedRecorder& recorder) {
+    const char* list = std::getenv(kDamageVariable);
+    if (list == nullptr) return;
+    std::stringstream s(list);
+    std::string item;
+    while (std::getline(s, item, ',')) {
+        char* end = nullptr;
+        const long lba = std::strtol(item.c_str(), &end, 10);
+        if (end != item.c_str() && lba >= -150 && lba < kRecorderCapacity) recorder.damageSector(int32_t(lba));
+    }
+}
+
+HRESULT burnImage(const CDRecordRequest& request, const std::string& cuePath, const RecordOptions& options,
+                  uint32_t flags, IConvProgress* progress, RecordOutcome& outcome) {
+    if (request.kind != CD_RECORD_AUDIO) return E_INVALIDARG;
+    const std::string binPath = binPathOf(cuePath);
+    if ((flags & TALLORY_BURN_OVERWRITE) == 0 && (exists(cuePath) || exists(binPath))) {
+        core::report(progress, "e", "\"%s\" exists; not replaced", exists(cuePath) ? cuePath.c_str() : binPath.c_str());
+        return E_ABORT;
+    }
+    platform::scsi::SimDriveIdentity id;
+    id.product = "IMAGE RECORDER";
+    id.recorder = true;
+    id.bufferUnderrunProtection = true;
+    id.cdTextWriting = true;
+    id.maxWriteSpeedKBs = kSimulatedWriteKBs;
+    id.devicePath = cuePath;
+    auto drive = std::make_shared<platform::scsi::SimulatedDrive>(id);
+    platform::scsi::SimulatedRecorder recorder(*drive, kRecorderCapacity);
+    damageFromEnvironment(recorder);
+    engine::scsi::DeviceRecord record;
+    if (!engine::scsi::classifyDevice(*drive, "", record)) return E_FAIL;
+    engine::scsi::Device device(drive, record, 65000);
+
+    RecorderTarget target;
+    target.transport = drive.get();
+    target.maxSpeedIndex = speedIndexForFactor(record.maxSpeedIndex);
+    target.reader = &device;
+    target.afterWrite = [&recorder] { recorder.reloadBurnedDisc(); };
+    const HRESULT hr = recordAudio(target, progress, request, options, &outcome);
+    if (FAILED(hr) || outcome.testMode) {
+        if (outcome.testMode && SUCCEEDED(hr)) core::report(progress, "i", "Test mode: no image was saved");
+        return hr;
+    }
+    // The image appears whole or not at all: written in a folder beside it,
+    // then the bin moved into place and the cue sheet, which names it, last.
+    StagingFolder staging(cuePath);
+    if (staging.path().empty()) {
+        core::report(progress, "e", "Cannot create a folder beside \"%s\": %s", cuePath.c_str(), std::strerror(errno));
         return E_FAIL;
     }
+    const std::string stagedCue = staging.add(nameOf(cuePath));
+    const std::string stagedBin = staging.add(nameOf(binPathOf(stagedCue)));
+    std::string error;
+    if (!recorder.exportCueBin(stagedCue, &error)) {
+        core::report(progress, "e", "%s", error.c_str());
+        return E_FAIL;
+    }
+    if (::rename(stagedBin.c_str(), binPath.c_str()) != 0 || ::rename(stagedCue.c_str(), cuePath.c_str()) != 0) {
+        core::report(progress, "e", "Cannot save \"%s\": %s", cuePath.c_str(), std::strerror(errno));
+        ::unlink(binPath.c_str());
+        return E_FAIL;
+    }
+    return hr;
 }
 
 }  // namespace
 
 }  // namespace tallory::cd::recording
 
-extern "C" TALLORY_API HRESULT TalloryBurnAudioImage(const char* const* files, uint32_t fileCount, const char* cuePath,
-                                                     uint32_t flags, IConvProgress* progress) noexcept {
-    return tallory::core::guardExport(
-        "TalloryBurnAudioImage", E_FAIL,
-        [&]() -> HRESULT {
-            if (files == nullptr || fileCount == 0 || fileCount > 99 || cuePath == nullptr || cuePath[0] == '\0')
-                return E_INVALIDARG;
-            return tallory::cd::recording::burn(files, fileCount, cuePath, flags, progress);
-        },
-        progress);
+using namespace tallory;
+
+extern "C" TALLORY_API HRESULT TalloryRecordAudio(ICDDrive* drive, HWND parent, IConvProgress* progress,
+                                                  const CDRecordRequest* request, const TalloryBurnOptions* options,
+                                                  TalloryBurnReport* report) noexcept {
+    return core::guardExport("TalloryRecordAudio", E_FAIL, [&]() -> HRESULT {
+        if (drive == nullptr || request == nullptr) return E_INVALIDARG;
+        cd::recording::RecordOutcome outcome;
+        const HRESULT hr = cd::recording::recordOnDrive(*static_cast<cd::CDDrive*>(drive), progress, *request,
+                                                        cd::recording::optionsFrom(options, parent), &outcome);
+        cd::recording::fillReport(outcome, report);
+        return hr;
+    }, progress);
+}
+
+extern "C" TALLORY_API HRESULT TalloryBurnAudioImage(const CDRecordRequest* request, const char* cuePath,
+                                                     const TalloryBurnOptions* options, IConvProgress* progress,
+                                                     TalloryBurnReport* report) noexcept {
+    return core::guardExport("TalloryBurnAudioImage", E_FAIL, [&]() -> HRESULT {
+        if (request == nullptr || cuePath == nullptr || cuePath[0] == '\0') return E_INVALIDARG;
+        cd::recording::RecordOutcome outcome;
+        const uint32_t flags = options != nullptr && options->size >= sizeof(TalloryBurnOptions) ? options->flags : 0;
+        const HRESULT hr = cd::recording::burnImage(*request, cuePath, cd::recording::optionsFrom(options, nullptr),
+                                                    flags, progress, outcome);
+        cd::recording::fillReport(outcome, report);
+        return hr;
+    }, progress);
 }
