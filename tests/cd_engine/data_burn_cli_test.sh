@@ -42,8 +42,12 @@ check "a label over 32 characters is refused" '[ $? -eq 1 ] && [ ! -e bad.iso ]'
 check "neither a recorder nor --image" '[ $? -ne 0 ] && grep -q "recorder" err.txt'
 "$tallory" cd burn-data -q /dev/null src/readme --label X 2>err.txt
 check "a device without SG_IO is an error" '[ $? -eq 1 ] && grep -q "SG_IO" err.txt'
-"$tallory" cd burn-data -q --image v.iso src/readme --label X --verify 2>err.txt
-check "--verify without a verifier says so" '[ $? -eq 1 ] && [ ! -e v.iso ] && grep -q "verify" err.txt'
+"$tallory" cd burn-data --image v.iso src/music src/docs src/readme --label X --joliet --verify > verify.txt 2>&1
+check "--verify of a good burn reads every file back" '[ $? -eq 0 ] && [ -s v.iso ] && grep -q "All 3 files of the data track match their sources" verify.txt'
+# Sector 100 lies inside the 700000-byte file, which starts after the few
+# structure sectors of a three-file image.
+TALLORY_SIM_DAMAGE_SECTORS=100 "$tallory" cd burn-data -q --image d.iso src/music src/docs src/readme --label X --joliet --verify 2>damaged.txt
+check "--verify catches a damaged sector and saves no image" '[ $? -eq 1 ] && [ ! -e d.iso ] && grep -q "take1.raw" damaged.txt && grep -q "differs" damaged.txt'
 
 # Ctrl-C during a burn: the command stops and leaves no image behind.
 head -c 60000000 /dev/urandom > src/huge.bin

@@ -246,10 +246,13 @@ TEST_F(DataBurnTest, TheExportSavesTheTrackWholeOrNotAtAll) {
     fs::remove(image);
     EXPECT_EQ(TalloryBurnDataDisc(&r, &progress), S_OK);
     EXPECT_FALSE(fs::exists(image));
-    // Verification without a verifier installed is not silently skipped.
-    r.flags = TALLORY_DATA_BURN_VERIFY;
-    EXPECT_EQ(TalloryBurnDataDisc(&r, &progress), E_NOTIMPL);
-    EXPECT_FALSE(fs::exists(image));
+    // Verification reads the burned track back before the image is saved.
+    r.flags = TALLORY_DATA_BURN_VERIFY | TALLORY_ISO_JOLIET;
+    RecordingProgress verified;
+    EXPECT_EQ(TalloryBurnDataDisc(&r, &verified), S_OK) << verified.lastText();
+    EXPECT_TRUE(hasMessage(verified, "match their sources"));
+    EXPECT_TRUE(fs::exists(image));
+    fs::remove(image);
     // A device node that takes no SG_IO commands is an error, not a burn.
     r.flags = 0;
     r.device = "/dev/null";

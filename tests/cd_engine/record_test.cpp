@@ -8,7 +8,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
@@ -586,9 +589,11 @@ TEST_F(RecordOnDrive, KindsSpeedsAndARecording) {
     EXPECT_EQ(runs, 0);
     EXPECT_TRUE(progress.messages.empty());
     EXPECT_FALSE(recorder_->burnedDisc());
+    // A data request whose item names no file is refused before the drive is touched.
     r->kind = CD_RECORD_DATA;
-    EXPECT_EQ(cd_->Record(nullptr, &progress, r.get(), 0, true), E_NOTIMPL);
+    EXPECT_EQ(cd_->Record(nullptr, &progress, r.get(), 0, true), E_INVALIDARG);
     EXPECT_EQ(runs, 0);
+    EXPECT_FALSE(recorder_->burnedDisc());
 
     r->kind = CD_RECORD_AUDIO;
     ASSERT_EQ(cd_->Record(nullptr, &progress, r.get(), 0, false), S_OK) << progress.lastText();
@@ -598,6 +603,41 @@ TEST_F(RecordOnDrive, KindsSpeedsAndARecording) {
     EXPECT_EQ(recorder_->burnedDisc()->tracks.size(), 1u);
     EXPECT_EQ(recorder_->burnedDisc()->tracks[0].lengthSectors, 31);
     EXPECT_EQ(fs::is_empty(temp_), true);
+}
+
+// Kinds 2 and 3 burn the items as an ISO9660 track: the per-file value turns
+// Joliet on, the second value keeps the case of names.
+TEST_F(RecordOnDrive, DataKindBurnsTheItemsAsAnIsoTrack) {
+    const std::string src = temp_ + "/src";
+    fs::create_directories(src + "/folder");
+    {
+        std::ofstream(src + "/folder/inner.txt") << "inside";
+        std::ofstream(src + "/a long name.txt") << std::string(5000, 'x');
+    }
+    auto r = std::make_unique<CDRecordRequest>();
+    std::memset(r.get(), 0, sizeof *r);
+    r->kind = CD_RECORD_DATA_ALT;
+    r->itemCount = 2;
+    std::snprintf(r->items[0].path, sizeof r->items[0].path, "%s/folder", src.c_str());
+    std::snprintf(r->items[1].path, sizeof r->items[1].path, "%s/a long name.txt", src.c_str());
+    r->perFileData = 1;
+    std::snprintf(r->volumeLabel, sizeof r->volumeLabel, "%s", "BACKUP");
+    RecordingProgress progress;
+    ASSERT_EQ(cd_->Record(nullptr, &progress, r.get(), 0, false), S_OK) << progress.lastText();
+    EXPECT_TRUE(has(progress, "Writing the ISO9660 disc using disc-at-once recording...\n"));
+    ASSERT_TRUE(recorder_->burnedDisc());
+    ASSERT_EQ(recorder_->burnedDisc()->tracks.size(), 1u);
+    EXPECT_NE(recorder_->burnedDisc()->tracks[0].mode, ps::TrackModeKind::Audio);
+    std::string why;
+    const std::vector<uint8_t> iso = recorder_->dataTrackUserData(1, &why);
+    ASSERT_FALSE(iso.empty()) << why;
+    const std::string image = temp_ + "/burned.iso";
+    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(iso.data()), std::streamsize(iso.size()));
+    // xorriso, an independent reader, gets back both items under their Joliet names.
+    const std::string out = temp_ + "/out";
+    ASSERT_EQ(std::system(("xorriso -osirrox on -indev '" + image + "' -extract / '" + out + "' >/dev/null 2>&1").c_str()), 0);
+    EXPECT_EQ(std::system(("cmp -s '" + src + "/folder/inner.txt' '" + out + "/folder/inner.txt'").c_str()), 0);
+    EXPECT_EQ(std::system(("cmp -s '" + src + "/a long name.txt' '" + out + "/a long name.txt'").c_str()), 0);
 }
 
 TEST_F(RecordTest, CdTextOfTheRequestIsInTheBurnedLeadIn) {

@@ -61,7 +61,6 @@ int runBurnData(const BurnDataArgs& a) {
     if (hr == E_ABORT && progress.IsCancelled() != 0) return fail("cancelled");
     if (hr == E_ABORT) return fail(a.image + " exists (use --overwrite to replace it)");
     if (hr == E_INVALIDARG) return fail("invalid request");
-    if (hr == E_NOTIMPL) return fail("--verify is not available in this build");
     if (hr != S_OK) return fail((device.empty() ? a.image : device) + ": disc not burned");
     return kExitOk;
 }

@@ -31,9 +31,6 @@ namespace {
 constexpr int32_t kRecorderCapacity = 360000;
 // The simulated recorder writes as fast as the host lets it; it says 52x.
 constexpr uint16_t kSimulatedWriteKBs = 52 * 176;
-// Test hook of the simulated recorder: sectors (LBAs, comma-separated) that
-// come out damaged, so that verification can be shown to catch them.
-constexpr const char* kDamageVariable = "TALLORY_SIM_DAMAGE_SECTORS";
 
 bool exists(const std::string& p) {
     struct stat st;
@@ -82,18 +79,6 @@ private:
     std::vector<std::string> files_;
 };
 
-void damageFromEnvironment(platform::scsi::SimulatedRecorder& recorder) {
-    const char* list = std::getenv(kDamageVariable);
-    if (list == nullptr) return;
-    std::stringstream s(list);
-    std::string item;
-    while (std::getline(s, item, ',')) {
-        char* end = nullptr;
-        const long lba = std::strtol(item.c_str(), &end, 10);
-        if (end != item.c_str() && lba >= -150 && lba < kRecorderCapacity) recorder.damageSector(int32_t(lba));
-    }
-}
-
 HRESULT burnImage(const CDRecordRequest& request, const std::string& cuePath, const RecordOptions& options,
                   uint32_t flags, IConvProgress* progress, RecordOutcome& outcome) {
     if (request.kind != CD_RECORD_AUDIO) return E_INVALIDARG;
@@ -111,7 +96,7 @@ HRESULT burnImage(const CDRecordRequest& request, const std::string& cuePath, co
     id.devicePath = cuePath;
     auto drive = std::make_shared<platform::scsi::SimulatedDrive>(id);
     platform::scsi::SimulatedRecorder recorder(*drive, kRecorderCapacity);
-    damageFromEnvironment(recorder);
+    recorder.damageSectorsFromEnvironment();
     engine::scsi::DeviceRecord record;
     if (!engine::scsi::classifyDevice(*drive, "", record)) return E_FAIL;
     engine::scsi::Device device(drive, record, 65000);

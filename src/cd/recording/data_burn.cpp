@@ -19,8 +19,6 @@ using namespace engine;
 // ISO 9660 8.4.6: the volume identifier field holds 32 characters.
 constexpr std::size_t kMaxVolumeLabel = 32;
 
-std::atomic<DataVerifyFunction> gVerify{nullptr};
-
 std::string baseName(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     const std::size_t slash = path.find_last_of('/');
@@ -54,13 +52,8 @@ HRESULT burn(platform::scsi::ScsiTransport& transport, const DataBurnRequest& r,
             progress->SetAction("Recording:");
             progress->SetItem("Preparing...", 0);
         }
-        IsoTreeOptions treeOptions{r.keepCase};
         IsoTree tree;
-        for (const std::string& path : r.paths) {
-            struct stat st{};
-            if (::stat(path.c_str(), &st) != 0) throw EngineError::make(kErrBadPath, path.c_str());
-            tree.addPath(tree.root(), path, baseName(path), treeOptions);
-        }
+        buildDataTree(r, tree);
         IsoImageOptions options;
         options.volumeLabel = r.volumeLabel;
         options.joliet = r.joliet;
@@ -131,7 +124,13 @@ HRESULT burnDataDisc(platform::scsi::ScsiTransport& transport, const DataBurnReq
                              progress);
 }
 
-void setDataVerifyFunction(DataVerifyFunction verify) noexcept { gVerify = verify; }
-DataVerifyFunction dataVerifyFunction() noexcept { return gVerify.load(); }
+void buildDataTree(const DataBurnRequest& r, IsoTree& tree) {
+    IsoTreeOptions treeOptions{r.keepCase};
+    for (const std::string& path : r.paths) {
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0) throw EngineError::make(kErrBadPath, path.c_str());
+        tree.addPath(tree.root(), path, baseName(path), treeOptions);
+    }
+}
 
 }  // namespace tallory::cd::recording

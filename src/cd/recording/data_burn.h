@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cd/engine/iso_tree.h"
 #include "platform/scsi/scsi_transport.h"
 #include "tallory/conv.h"
 
@@ -43,13 +44,17 @@ struct DataBurnResult {
 HRESULT burnDataDisc(platform::scsi::ScsiTransport& transport, const DataBurnRequest& request,
                      IConvProgress* progress, DataBurnResult* result = nullptr) noexcept;
 
-// Reads the burned track back through `transport` and checks every file of
-// the request against its source; reports differences through `progress`.
-// Installed by the verification code; none is installed by default.
-using DataVerifyFunction = HRESULT (*)(platform::scsi::ScsiTransport& transport, const DataBurnResult& burned,
-                                       const DataBurnRequest& request, IConvProgress* progress);
-void setDataVerifyFunction(DataVerifyFunction verify) noexcept;
-DataVerifyFunction dataVerifyFunction() noexcept;
+// The tree of the request's items, as burnDataDisc lays it out (folders with
+// everything in them). Throws engine::EngineError for an item that is missing.
+void buildDataTree(const DataBurnRequest& request, engine::IsoTree& tree);
+
+// Reads the burned track back through `transport` (READ(10) of 2048-byte
+// blocks) and compares an MD5 of every file of the request with its source;
+// each missing, extra or differing file goes to `progress` as an error line.
+// S_OK when every file matches; S_FALSE on differences; E_ABORT when stopped;
+// E_FAIL when the track cannot be read.
+HRESULT verifyDataDisc(platform::scsi::ScsiTransport& transport, const DataBurnResult& burned,
+                       const DataBurnRequest& request, IConvProgress* progress) noexcept;
 
 }  // namespace tallory::cd::recording
 

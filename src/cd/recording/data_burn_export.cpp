@@ -28,12 +28,9 @@ void error(IConvProgress* progress, const std::string& text) {
 HRESULT verifyIfAsked(const TalloryDataBurnRequest& r, platform::scsi::ScsiTransport& transport,
                       const DataBurnResult& burned, const DataBurnRequest& request, IConvProgress* progress) {
     if ((r.flags & TALLORY_DATA_BURN_VERIFY) == 0 || request.testMode) return S_OK;
-    DataVerifyFunction verify = dataVerifyFunction();
-    if (verify == nullptr) {
-        error(progress, "File verification is not available in this build");
-        return E_NOTIMPL;
-    }
-    return verify(transport, burned, request, progress);
+    const HRESULT hr = verifyDataDisc(transport, burned, request, progress);
+    // A difference is a failed burn for the caller.
+    return hr == S_FALSE ? E_FAIL : hr;
 }
 
 HRESULT burnExport(const TalloryDataBurnRequest& r, IConvProgress* progress) {
@@ -85,6 +82,7 @@ HRESULT burnExport(const TalloryDataBurnRequest& r, IConvProgress* progress) {
     identity.maxWriteSpeedKBs = 7056;
     platform::scsi::SimulatedDrive drive(identity);
     platform::scsi::SimulatedRecorder recorder(drive, kSimulatedCapacity);
+    recorder.damageSectorsFromEnvironment();
     HRESULT hr = burnDataDisc(drive, request, progress, &burned);
     if (hr != S_OK) return hr;
     if (request.testMode) {

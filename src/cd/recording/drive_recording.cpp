@@ -1,9 +1,13 @@
 #include "cd/recording/drive_recording.h"
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "cd/cd_drives.h"
+#include "cd/recording/data_burn.h"
 #include "core/report.h"
+#include "core/settings_store.h"
 
 namespace tallory::cd::recording {
 
@@ -27,11 +31,33 @@ RecordOptions optionsFrom(const TalloryBurnOptions* o, HWND parent) {
     return r;
 }
 
-HRESULT recordDataDisc(CDDrive&, IConvProgress* progress, const CDRecordRequest&, const RecordOptions&) {
-    // The ISO9660 recording is joined to this dispatch where the data-disc
-    // burner is merged; until then data requests are refused as unavailable.
-    core::report(progress, "e", "Recording data CDs is not available in this build");
-    return E_NOTIMPL;
+// Kinds 2 and 3: the items' paths as an ISO9660 track, the request's
+// per-file value turning the Joliet set on and its second value keeping the
+// names' case.
+HRESULT recordDataDisc(CDDrive& drive, IConvProgress* progress, const CDRecordRequest& request,
+                       const RecordOptions& options) {
+    if (request.itemCount <= 0 || request.itemCount > CD_RECORD_MAX_ITEMS) return E_INVALIDARG;
+    DataBurnRequest data;
+    for (int i = 0; i < request.itemCount; ++i) {
+        const CDRecordItem& item = request.items[i];
+        const size_t length = strnlen(item.path, sizeof item.path);
+        if (length == 0 || length == sizeof item.path) return E_INVALIDARG;
+        data.paths.emplace_back(item.path, length);
+    }
+    data.volumeLabel.assign(request.volumeLabel, strnlen(request.volumeLabel, sizeof request.volumeLabel));
+    data.joliet = request.perFileData != 0;
+    data.keepCase = request.secondData != 0;
+    data.testMode = options.testMode || core::settings::readInt(kBurnSection, "TestMode", 0) != 0;
+    data.underrunProtection = options.underrunProtection;
+    platform::scsi::ScsiTransport& transport = drive.device().transport();
+    data.transferBytes = std::min(drive.device().transferSize(), transport.maxTransferLength());
+    DataBurnResult burned;
+    HRESULT hr = burnDataDisc(transport, data, progress, &burned);
+    if (hr == S_OK && options.verify && !data.testMode) {
+        hr = verifyDataDisc(transport, burned, data, progress);
+        if (hr == S_FALSE) hr = E_FAIL;
+    }
+    return hr;
 }
 
 HRESULT recordOnDrive(CDDrive& drive, IConvProgress* progress, const CDRecordRequest& request,
@@ -46,7 +72,11 @@ HRESULT recordOnDrive(CDDrive& drive, IConvProgress* progress, const CDRecordReq
         core::report(progress, "e", "The drive %s cannot record discs at once", description);
         return E_FAIL;
     }
-    if (request.kind != CD_RECORD_AUDIO) return recordDataDisc(drive, progress, request, options);
+    if (request.kind != CD_RECORD_AUDIO) {
+        const HRESULT hr = recordDataDisc(drive, progress, request, options);
+        if (hr == S_OK) drive.RefreshTOC();
+        return hr;
+    }
 
     RecorderTarget target;
     target.transport = &drive.device().transport();

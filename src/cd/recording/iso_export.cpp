@@ -12,6 +12,7 @@
 #include "cd/engine/iso_image.h"
 #include "cd/engine/iso_verify.h"
 #include "cd/recording/iso_file_sink.h"
+#include "cd/recording/iso_verify_report.h"
 #include "core/export_guard.h"
 
 namespace tallory::cd::recording {
@@ -155,47 +156,12 @@ HRESULT verifyImage(const TalloryIsoRequest& r, IConvProgress* progress) {
     }
     IsoReadOptions options;
     options.endSector = reader.sectors();
-    // Progress in sectors of file data compared: the image's side and the source's each count half.
-    if (progress) {
-        progress->SetAction("Verifying image:");
-        progress->SetPos(0);
-    }
     std::atomic<bool> stop{false};
-    uint32_t shown = 0, shownRange = 0;
-    bool ranged = false;
-    IsoVerifyProgress events = [progress, &stop, &shown, &shownRange, &ranged](uint64_t done, uint64_t total,
-                                                                                const std::string&) {
-        if (progress == nullptr) return;
-        if (!ranged) {
-            shownRange = static_cast<uint32_t>((total / 2 + kIsoSectorSize - 1) / kIsoSectorSize);
-            progress->SetRange(shownRange);
-            ranged = true;
-        }
-        auto now = static_cast<uint32_t>(done / 2 / kIsoSectorSize);
-        if (now != shown) {
-            progress->Advance(now - shown);
-            shown = now;
-        }
-        if (progress->IsCancelled()) stop = true;
-    };
-    IsoVerifyResult result = verifyIsoImage(reader.blockReader(), expected, options, events, &stop);
-    if (result.stopped) {
-        report("User aborted operation!", "e");
-        return E_ABORT;
-    }
-    if (!result.readable) {
-        report("The image \"" + std::string(r.output) + "\" cannot be read: " + result.error, "e");
-        return E_FAIL;
-    }
-    for (const IsoDifference& d : result.differences) report(describe(d), "e");
-    if (!result.differences.empty()) {
-        report(std::to_string(result.differences.size()) + " difference" + (result.differences.size() == 1 ? "" : "s") +
-                   " between the image and its " + std::to_string(expected.size()) + " source files", "e");
-        return S_FALSE;
-    }
-    if (progress && ranged) progress->SetPos(shownRange);
-    report("All " + std::to_string(result.filesCompared) + " files of the image match their sources", "i");
-    return S_OK;
+    IsoVerifyBar bar(progress, stop);
+    IsoVerifyResult result = verifyIsoImage(reader.blockReader(), expected, options, bar.events(), &stop);
+    if (result.identical()) bar.complete();
+    return reportIsoVerify(result, expected.size(), "the image", "The image \"" + std::string(r.output) + "\"",
+                           progress);
 }
 
 }  // namespace

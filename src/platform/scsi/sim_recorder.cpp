@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "platform/scsi/cd_sector.h"
 
@@ -674,6 +676,22 @@ bool SimulatedRecorder::exportCueBin(const std::string& cuePath, std::string* er
     }
     if (!cue.flush()) return fail("cannot write " + cuePath);
     return true;
+}
+
+}  // namespace tallory::platform::scsi
+
+namespace tallory::platform::scsi {
+
+void SimulatedRecorder::damageSectorsFromEnvironment() {
+    const char* list = std::getenv("TALLORY_SIM_DAMAGE_SECTORS");
+    if (list == nullptr) return;
+    std::stringstream s(list);
+    std::string item;
+    while (std::getline(s, item, ',')) {
+        char* end = nullptr;
+        const long lba = std::strtol(item.c_str(), &end, 10);
+        if (end != item.c_str() && lba >= -150 && lba < capacity_) damageSector(int32_t(lba));
+    }
 }
 
 }  // namespace tallory::platform::scsi

@@ -67,6 +67,10 @@ public:
     // and header of a data sector are left so that it still reads as the
     // sector at its address (a miscompare, not a read error).
     void damageSector(int32_t lba);
+    // The same for every LBA listed (comma-separated) in the environment
+    // variable TALLORY_SIM_DAMAGE_SECTORS: how the command-line tests show
+    // that verification catches a bad sector. Entries outside the disc are ignored.
+    void damageSectorsFromEnvironment();
 
     const std::vector<RecorderCueEntry>& cueSheet() const { return cue_; }
     int32_t nextWritableLba() const { return nextLba_; }
