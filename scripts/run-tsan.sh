@@ -2,7 +2,8 @@
 # ThreadSanitizer run of the tests that drive objects from more than one
 # thread: the windows and their workers, playback, the TwinVQ bit-file table,
 # batches with several jobs, the engine's worker, settings under concurrent
-# writers, ripping with --jobs, and the CDDB lookup and submission threads.
+# writers, ripping with --jobs, the CDDB lookup and submission threads, and a
+# recording that a second caller finds busy.
 #
 # Debian's Qt, FFmpeg and ALSA are not built with ThreadSanitizer, so races
 # reported entirely inside them are noise; the run fails when a report has one
@@ -13,10 +14,10 @@ build="${1:-$root/build-tsan}"
 jobs="${JOBS:-$(nproc)}"
 
 targets=(ui_test playback_test twinvq_source_test batch_convert_test core_engine_test core_settings_test
-         cd_audio_reader_test cd_drives_test cd_cddb_test)
+         cd_audio_reader_test cd_drives_test cd_cddb_test record_test)
 tests='^(ui_OverwriteQuestion|ui_BatchWindowLifetime|ui_BatchConvertWindow|ui_BatchWindowLog|ui_ErrorLogWindow'
 tests+='|playback_test|twinvq_source_test|batch_convert_test|core_engine_test|core_settings_test'
-tests+='|cd_audio_reader_test|cd_drives_test|cd_cddb_test)$'
+tests+='|cd_audio_reader_test|cd_drives_test|cd_cddb_test|record_test)$'
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALLORY_BUILD_TESTS=ON -DTALLORY_TSAN=ON >/dev/null
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
