@@ -286,6 +286,28 @@ std::string frameIdString(const ID3_Frame& frame) {
     return id != nullptr && std::strlen(id) == 4 ? std::string(id) : std::string();
 }
 
+std::string recordingTime(const ID3_Tag& tag) {
+    std::string text;
+    forEachFrame(tag, [&](ID3_Frame& frame) {
+        if (frameIdString(frame) != "TDRC") return true;
+        if (auto value = fieldText(frame, ID3FN_TEXT)) {
+            text = utf8FromUtf16(*value);
+            return false;
+        }
+        // A frame id3lib does not know is one binary field: the encoding byte,
+        // then the text. A time is ASCII in every ID3v2 encoding, so its
+        // characters are the printable bytes (UTF-16's zero bytes and BOM skipped).
+        ID3_Field* data = frame.GetField(ID3FN_DATA);
+        if (data == nullptr || data->GetType() != ID3FTY_BINARY || data->Size() < 2) return false;
+        const uchar* bytes = data->GetRawBinary();
+        for (size_t i = 1; i < data->Size(); ++i) {
+            if (bytes[i] >= 0x20 && bytes[i] < 0x7F) text.push_back(static_cast<char>(bytes[i]));
+        }
+        return false;
+    });
+    return text;
+}
+
 std::optional<std::vector<uint8_t>> renderFrame(const ID3_Frame& frame) {
     try {
         BoundedWriter writer(kMaxRenderedBytes);

@@ -71,6 +71,9 @@ ID3_Frame* frameFromBytes(const std::vector<uint8_t>& frame);
 ID3_Frame* newTextFrame(const char* id, const std::vector<std::u16string>& values);
 // The four-character identifier of any frame, known to id3lib or not ("" if none).
 std::string frameIdString(const ID3_Frame& frame);
+// The text of the tag's ID3v2.4 recording time (TDRC) as UTF-8, empty when it
+// has none: id3lib keeps that frame by its identifier only.
+std::string recordingTime(const ID3_Tag& tag);
 
 // The frame as ID3v2 bytes (none for a frame id3lib leaves out); nullopt when too big.
 std::optional<std::vector<uint8_t>> renderFrame(const ID3_Frame& frame);

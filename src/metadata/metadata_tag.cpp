@@ -14,26 +14,7 @@ MetadataTag* asMetadataTag(IMetadataTag* tag) { return dynamic_cast<MetadataTag*
 
 std::string recordingTimeOf(IMetadataTag* tag) {
     MetadataTag* ours = asMetadataTag(tag);
-    if (ours == nullptr) return {};
-    std::string text;
-    id3::forEachFrame(ours->library(), [&](ID3_Frame& frame) {
-        if (id3::frameIdString(frame) != "TDRC") return true;
-        if (auto value = id3::fieldText(frame, ID3FN_TEXT)) {
-            text = utf8FromUtf16(*value);
-            return false;
-        }
-        // id3lib keeps a frame it does not know as one binary field: the encoding
-        // byte, then the text. A time is ASCII in every ID3v2 encoding, so its
-        // characters are the printable bytes (UTF-16's zero bytes and BOM skipped).
-        ID3_Field* data = frame.GetField(ID3FN_DATA);
-        if (data == nullptr || data->GetType() != ID3FTY_BINARY || data->Size() < 2) return false;
-        const uchar* bytes = data->GetRawBinary();
-        for (size_t i = 1; i < data->Size(); ++i) {
-            if (bytes[i] >= 0x20 && bytes[i] < 0x7F) text.push_back(static_cast<char>(bytes[i]));
-        }
-        return false;
-    });
-    return text;
+    return ours == nullptr ? std::string() : id3::recordingTime(ours->library());
 }
 
 HRESULT MetadataTag::QueryInterface(const IID& iid, void** object) {

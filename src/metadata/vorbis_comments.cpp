@@ -1,5 +1,6 @@
 #include "metadata/vorbis_comments.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <memory>
@@ -288,6 +289,12 @@ std::vector<std::string> writeVorbisComments(const ID3_Tag& tag, bool picturesAs
         out.push_back(std::string(row->field) + "=" + value);
         return true;
     });
+    // An ID3v2.4 tag dates its recording in TDRC, not in the year frame.
+    const bool dated = std::any_of(out.begin(), out.end(), [](const std::string& c) { return c.rfind("DATE=", 0) == 0; });
+    if (!dated) {
+        const std::string recorded = id3::recordingTime(tag);
+        if (!recorded.empty()) out.push_back("DATE=" + recorded);
+    }
     if (picturesAsComments) {
         for (const VorbisPicture& p : picturesOf(tag)) {
             const std::vector<uint8_t> block = renderPictureBlock(p);

@@ -2,12 +2,16 @@
 // ways, aliases and totals, pictures and base64, malformed input.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "metadata/id3_support.h"
+#include "metadata/metadata_tag.h"
 #include "metadata/text_codec.h"
 #include "metadata/vorbis_comments.h"
+#include "tallory/metadata.h"
+#include "tallory/ref.h"
 
 using namespace tallory::metadata;
 
@@ -41,6 +45,38 @@ TEST(VorbisComments, FieldsAliasesAndTotalsBothWays) {
                                                "TRACKTOTAL=11", "DISCNUMBER=1", "DISCTOTAL=2", "DATE=2003",
                                                "MyField=x=y", "REPLAYGAIN_TRACK_GAIN=-3.10 dB", "COMMENT=words"};
     EXPECT_EQ(out, expected);
+}
+
+// An MP3 whose ID3v2.4 tag dates the recording in TDRC only: its date reaches
+// the comments, where a conversion to FLAC, Ogg or Opus would otherwise lose it.
+TEST(VorbisComments, RecordingTimeOfAnId3v24TagBecomesTheDate) {
+    const std::string path =
+        std::string(std::getenv("TALLORY_SOURCE_DIR")) + "/tests/data/id3/v24_unsync_length_indicator.mp3";
+    tallory::Ref<IMetadataFile> file;
+    ASSERT_EQ(MetadataCreateFromFile(path.c_str(), file.out()), S_OK);
+    tallory::Ref<IMetadataTag> tag;
+    ASSERT_EQ(file->ReadTag(tag.out()), S_OK);
+    MetadataTag* ours = asMetadataTag(tag.get());
+    ASSERT_NE(ours, nullptr);
+    const std::vector<std::string> out = writeVorbisComments(ours->library(), false);
+    int dates = 0;
+    for (const std::string& c : out) {
+        if (c.rfind("DATE=", 0) != 0) continue;
+        ++dates;
+        EXPECT_EQ(c.substr(0, 15), "DATE=2001-05-03") << c;
+    }
+    EXPECT_EQ(dates, 1);
+    // A year frame of its own wins: no second DATE.
+    ID3_Tag both;
+    id3::forEachFrame(ours->library(), [&](ID3_Frame& f) {
+        if (ID3_Frame* copy = id3::cloneFrame(f)) both.AttachFrame(copy);
+        return true;
+    });
+    readVorbisComments(std::vector<std::string>{"DATE=1999"}, both);
+    std::vector<std::string> years;
+    for (const std::string& c : writeVorbisComments(both, false))
+        if (c.rfind("DATE=", 0) == 0) years.push_back(c);
+    EXPECT_EQ(years, std::vector<std::string>{"DATE=1999"});
 }
 
 TEST(VorbisComments, PicturesAsBlocksAndAsBase64Comments) {
