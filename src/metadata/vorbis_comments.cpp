@@ -149,7 +149,8 @@ void put32be(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 void put32le(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 0; shift <= 24; shift += 8) out.push_back(static_cast<uint8_t>(v >> shift));
+    const uint8_t bytes[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    out.insert(out.end(), bytes, bytes + 4);
 }
 
 // A bounded reader over outside bytes: every read checks what is left.
@@ -389,7 +390,10 @@ std::optional<CommentPacket> parseCommentPacket(std::span<const uint8_t> bytes) 
 }
 
 std::vector<uint8_t> renderCommentPacket(const CommentPacket& packet) {
+    size_t total = 8 + packet.vendor.size();
+    for (const std::string& c : packet.comments) total += 4 + c.size();
     std::vector<uint8_t> out;
+    out.reserve(total);
     put32le(out, static_cast<uint32_t>(packet.vendor.size()));
     out.insert(out.end(), packet.vendor.begin(), packet.vendor.end());
     put32le(out, static_cast<uint32_t>(packet.comments.size()));
