@@ -41,8 +41,14 @@ std::string queryBody(const DiscQuery& q) {
     char head[64];
     std::snprintf(head, sizeof head, "cmd=cddb+query+%08x+%zu", q.discId, q.frameOffsets.size());
     std::string body = head;
-    for (uint32_t f : q.frameOffsets) body += "+" + std::to_string(f);
-    return body + plusEncode("+" + std::to_string(q.leadOutSeconds) + kHello);
+    for (uint32_t f : q.frameOffsets) {
+        body += '+';
+        body += std::to_string(f);
+    }
+    std::string tail = "+";
+    tail += std::to_string(q.leadOutSeconds);
+    tail += kHello;
+    return body + plusEncode(tail);
 }
 
 std::string readBody(const CDDBMatch& m) {
@@ -218,7 +224,11 @@ std::string submissionText(const DiscQuery& q, const CDDrive::DiscTexts& t, cons
         }
     auto comment = [](const std::string& text) { return XmcdEntry{"", text}; };
     std::vector<XmcdEntry> list = {comment(" xmcd"), comment(""), comment(" Track frame offsets:")};
-    for (uint32_t f : q.frameOffsets) list.push_back(comment("\t" + std::to_string(f)));
+    for (uint32_t f : q.frameOffsets) {
+        std::string offset = "\t";
+        offset += std::to_string(f);
+        list.push_back(comment(offset));
+    }
     list.push_back(comment(""));
     list.push_back(comment(" Disc length: " + std::to_string(q.leadOutSeconds) + " seconds"));
     list.push_back(comment(""));

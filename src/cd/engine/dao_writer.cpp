@@ -162,6 +162,8 @@ const RecorderCapabilities& MmcRecorderDrive::capabilities() {
 
 std::vector<uint8_t> MmcRecorderDrive::cueSheetBytes(const DiscLayout& layout, bool leadInText) {
     std::vector<uint8_t> out;
+    // Lead-in, catalog, lead-out and a few entries per track: one allocation.
+    out.reserve(8 * (4 + 4 * layout.tracks.size()));
     auto entry = [&](uint8_t ctlAdr, uint8_t track, uint8_t index, uint8_t form, uint8_t scms, const CuePoint& p) {
         out.insert(out.end(), {ctlAdr, track, index, form, scms, p.minutes, p.seconds, p.frames});
     };
@@ -170,11 +172,10 @@ std::vector<uint8_t> MmcRecorderDrive::cueSheetBytes(const DiscLayout& layout, b
     const bool dataFirst = first && first->mode != TrackModeKind::Audio;
     // MMC: the media catalog number in two ADR 2 entries, 7 digits and 6.
     if (layout.catalog.size() == 13) {
-        out.push_back(0x02);
-        out.insert(out.end(), layout.catalog.begin(), layout.catalog.begin() + 7);
-        out.push_back(0x02);
-        out.insert(out.end(), layout.catalog.begin() + 7, layout.catalog.end());
-        out.push_back(0x00);
+        const auto* digits = reinterpret_cast<const uint8_t*>(layout.catalog.data());
+        const uint8_t entries[16] = {0x02,      digits[0], digits[1], digits[2],  digits[3],  digits[4],  digits[5], digits[6],
+                                     0x02,      digits[7], digits[8], digits[9],  digits[10], digits[11], digits[12], 0x00};
+        out.insert(out.end(), entries, entries + 16);
     }
     const uint8_t leadInForm = uint8_t((dataFirst ? kFormDataGenerated : kFormAudioGenerated) | (leadInText ? kFormHostSubcode : 0));
     entry(uint8_t(controlOf(first) & 0x40 ? 0x41 : 0x01), 0, 0, leadInForm, 0, makeCuePoint(0, 0, -kFirstPregapSectors));

@@ -45,6 +45,7 @@ void putAddress(uint8_t* p, int32_t lba, bool msf) {
 
 std::vector<uint8_t> feature(uint16_t code, bool current, std::initializer_list<uint8_t> data, uint8_t version = 0) {
     std::vector<uint8_t> f(4);
+    f.reserve(4 + data.size());
     put16(f.data(), code);
     f[2] = uint8_t((version << 2) | (current ? 0x01 : 0x00) | (code <= 0x0001 ? 0x02 : 0x00));
     f[3] = uint8_t(data.size());
