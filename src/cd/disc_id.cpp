@@ -65,14 +65,14 @@ void AccurateRipChecksum::add(const uint8_t* pcm, std::size_t bytes) {
     };
     std::size_t i = 0;
     while (partialBytes_ > 0 && i < bytes) {
-        partial_[partialBytes_++] = pcm[i++];
+        partial_[partialBytes_++ & 3] = pcm[i++];  // the mask keeps g++ sure of the bound
         if (partialBytes_ == 4) {
             one(partial_);
             partialBytes_ = 0;
         }
     }
     for (; i + 4 <= bytes; i += 4) one(pcm + i);
-    for (; i < bytes; ++i) partial_[partialBytes_++] = pcm[i];
+    for (; i < bytes; ++i) partial_[partialBytes_++ & 3] = pcm[i];
 }
 
 }  // namespace tallory::cd

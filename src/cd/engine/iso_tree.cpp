@@ -147,7 +147,7 @@ std::u16string jolietNameOf(const std::string& name) {
         std::u16string ext = (dot != std::u16string::npos && out.size() - dot <= 8) ? out.substr(dot) : u"";
         out = out.substr(0, kMaxJolietName - ext.size()) + ext;
     }
-    if (out.empty()) out = u"_";
+    if (out.empty()) out.push_back(u'_');  // assigning a literal here trips a false -Wrestrict in g++ 12
     return out;
 }
 
