@@ -14,10 +14,10 @@ build="${1:-$root/build-tsan}"
 jobs="${JOBS:-$(nproc)}"
 
 targets=(ui_test playback_test twinvq_source_test batch_convert_test core_engine_test core_settings_test
-         cd_audio_reader_test cd_drives_test cd_cddb_test record_test)
+         cd_audio_reader_test cd_drives_test cd_cddb_test record_test loudness_meter_test)
 tests='^(ui_OverwriteQuestion|ui_BatchWindowLifetime|ui_BatchConvertWindow|ui_BatchWindowLog|ui_ErrorLogWindow'
 tests+='|playback_test|twinvq_source_test|batch_convert_test|core_engine_test|core_settings_test'
-tests+='|cd_audio_reader_test|cd_drives_test|cd_cddb_test|record_test)$'
+tests+='|cd_audio_reader_test|cd_drives_test|cd_cddb_test|record_test|loudness_meter_test)$'
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALLORY_BUILD_TESTS=ON -DTALLORY_TSAN=ON >/dev/null
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"

@@ -16,8 +16,10 @@ constexpr size_t kFramesPerChunk = 4096;
 // Audio queued for the measuring thread before add waits for it: a few
 // seconds of audio, so that memory stays bounded when measuring falls behind.
 constexpr size_t kMaxQueuedBytes = size_t{4} << 20;
-// Measured blocks whose buffers are kept for reuse.
-constexpr size_t kMaxSpareBlocks = 16;
+// The measuring thread starts on a batch of this many bytes (or at the end).
+constexpr size_t kWakeBytes = size_t{1} << 20;
+// Measured blocks whose buffers are kept for reuse, at most a full queue's worth.
+constexpr size_t kMaxSpareBytes = kMaxQueuedBytes;
 // Silence has no block over the gates; tags get a finite floor instead.
 constexpr double kSilenceLufs = -70.0;
 // RFC 7845 5.2.1: a Q7.8 number in a signed 16-bit range.
@@ -97,17 +99,24 @@ LoudnessMeter::~LoudnessMeter() { finish(); }
 void LoudnessMeter::work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+        // Woken for a batch, not for every block: a wake-up per block of a
+        // fast encoder costs as much as measuring it.
+        changed_.wait(lock, [&] { return closing_ || queuedBytes_ >= kWakeBytes; });
         if (queue_.empty()) return;  // closing, and all measured
-        std::vector<uint8_t> block = std::move(queue_.front());
-        queue_.pop_front();
-        lock.unlock();
-        measure(block.data(), block.size());
-        lock.lock();
-        queuedBytes_ -= block.size();
-        // Kept for the next add: no allocation per block once the queue is warm.
-        if (spare_.size() < kMaxSpareBlocks) spare_.push_back(std::move(block));
-        changed_.notify_all();
+        while (!queue_.empty()) {
+            std::vector<uint8_t> block = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            measure(block.data(), block.size());
+            lock.lock();
+            queuedBytes_ -= block.size();
+            // Kept for the next add: no allocation per block once the queue is warm.
+            if (spareBytes_ + block.capacity() <= kMaxSpareBytes) {
+                spareBytes_ += block.capacity();
+                spare_.push_back(std::move(block));
+            }
+            if (producerWaiting_) changed_.notify_all();
+        }
     }
 }
 
@@ -276,16 +285,22 @@ void LoudnessMeter::add(const void* data, uint32_t bytes) {
                 }
             }
             if (worker_.joinable()) {
-                changed_.wait(lock, [&] { return queuedBytes_ < kMaxQueuedBytes; });
+                if (queuedBytes_ >= kMaxQueuedBytes) {
+                    producerWaiting_ = true;
+                    changed_.wait(lock, [&] { return queuedBytes_ < kMaxQueuedBytes; });
+                    producerWaiting_ = false;
+                }
                 std::vector<uint8_t> block;
                 if (!spare_.empty()) {
                     block = std::move(spare_.back());
                     spare_.pop_back();
+                    spareBytes_ -= block.capacity();
                 }
                 block.assign(p, p + bytes);
                 queue_.push_back(std::move(block));
+                const bool crossed = queuedBytes_ < kWakeBytes && queuedBytes_ + bytes >= kWakeBytes;
                 queuedBytes_ += bytes;
-                changed_.notify_all();
+                if (crossed) changed_.notify_all();
                 return;
             }
         }

@@ -87,6 +87,8 @@ private:
     std::deque<std::vector<uint8_t>> queue_;
     std::vector<std::vector<uint8_t>> spare_;
     size_t queuedBytes_ = 0;
+    bool producerWaiting_ = false;
+    size_t spareBytes_ = 0;
 };
 
 // The measurement of several meters together (an album); null meters are skipped.

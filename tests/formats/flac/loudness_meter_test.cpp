@@ -185,3 +185,33 @@ TEST(LoudnessMeter, SilenceShortAndRefusedInput) {
     bad.wFormatTag = 3;  // float
     EXPECT_EQ(LoudnessMeter::create(bad), nullptr);
 }
+
+// The hand-over to the measuring thread: tiny pieces that never reach a batch
+// on their own, then one piece larger than the whole queue, then a run of small
+// ones while the thread is behind. The result is that of one piece.
+TEST(LoudnessMeter, HandOverOfAnyPieceSizes) {
+    const WAVEFORMATEX f = pcm(44100, 2, 16);
+    const std::vector<uint8_t> bytes = bytesOf(signal(f, 40, 0.6, true, 21), 16);  // about 7 MB
+    auto whole = LoudnessMeter::create(f);
+    whole->add(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    const TalloryLoudness expected = whole->result();
+
+    auto pieces = LoudnessMeter::create(f);
+    size_t at = 0;
+    for (; at < 4003; at += 7) pieces->add(bytes.data() + at, 7);
+    const size_t big = 5u << 20;
+    pieces->add(bytes.data() + at, static_cast<uint32_t>(big));
+    at += big;
+    while (at < bytes.size()) {
+        const size_t n = std::min<size_t>(333, bytes.size() - at);
+        pieces->add(bytes.data() + at, static_cast<uint32_t>(n));
+        at += n;
+    }
+    const TalloryLoudness got = pieces->result();
+    EXPECT_NEAR(got.integratedLufs, expected.integratedLufs, 1e-9);  // sums split at other places
+    EXPECT_EQ(got.samplePeak, expected.samplePeak);
+    // Nothing queued is lost when the result is asked for early in a short track.
+    auto brief = LoudnessMeter::create(f);
+    feed(*brief, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 44100 * 4), 1000);
+    EXPECT_GT(brief->result().samplePeak, 0.0);
+}
