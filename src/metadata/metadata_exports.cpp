@@ -5,6 +5,9 @@
 #include <string_view>
 
 #include "core/export_guard.h"
+#include "formats/flac/flac_metadata_file.h"
+#include "formats/ogg/ogg_metadata_file.h"
+#include "formats/opus/opus_metadata_file.h"
 #include "metadata/frame_kinds.h"
 #include "metadata/metadata_frame.h"
 #include "metadata/metadata_tag.h"
@@ -20,17 +23,20 @@ using CreateFile = IMetadataFile* (*)(const std::string& path);
 
 IMetadataFile* createMp3(const std::string& path) { return new (std::nothrow) Mp3MetadataFile(path); }
 IMetadataFile* createWma(const std::string& path) { return new (std::nothrow) WmaMetadataFile(path); }
+IMetadataFile* createFlac(const std::string& path) { return new (std::nothrow) tallory::formats::flac::FlacMetadataFile(path); }
+IMetadataFile* createOgg(const std::string& path) { return new (std::nothrow) tallory::formats::ogg::OggMetadataFile(path); }
+IMetadataFile* createOpus(const std::string& path) { return new (std::nothrow) tallory::formats::opus::OpusMetadataFile(path); }
 
 struct FileClassRow {
     const char* extension;
     CreateFile create;  // null while the class is not built
 };
 
-// ".asf" is handled but not listed by MetadataGetFormats.
+// ".asf" is handled but not listed by MetadataGetFormats; nor are the Vorbis
+// comment formats, whose list callers read into a buffer of a fixed size.
 constexpr FileClassRow kFileClasses[] = {
-    {".mp3", &createMp3},
-    {".wma", &createWma},
-    {".asf", &createWma},
+    {".mp3", &createMp3},   {".wma", &createWma}, {".asf", &createWma},
+    {".flac", &createFlac}, {".ogg", &createOgg}, {".opus", &createOpus},
 };
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {

@@ -42,6 +42,27 @@ check "removed gone" 1 '^$' grep -q Björk <("$TALLORY" tags show "$song")
 check "remove all" 0 '' "$TALLORY" tags remove "$song" --all
 cmp -s "$song" "$work/audio.mp3" && passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL: --all strips back to the audio"; }
 
+# FLAC, Ogg Vorbis and Opus files: Vorbis comments, read back by their own tools.
+sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 1 sine 440 2>/dev/null
+flac -s -o "$work/tone.flac" "$work/tone.wav"
+oggenc -Q -o "$work/tone.ogg" "$work/tone.wav"
+opusenc --quiet "$work/tone.wav" "$work/tone.opus"
+for f in tone.flac tone.ogg tone.opus; do
+    check "set $f" 0 '' "$TALLORY" tags set "$work/$f" 'TIT2=Grüße "x"' TPE1=Björk TRCK=3/12
+    check "show $f" 0 '^TIT2  Title/songname/content description +Grüße "x"$' "$TALLORY" tags show "$work/$f"
+done
+check "metaflac reads" 0 '^TITLE=Grüße "x"$' metaflac --export-tags-to=- "$work/tone.flac"
+check "metaflac total" 0 '^TRACKTOTAL=12$' metaflac --export-tags-to=- "$work/tone.flac"
+check "flac still sound" 0 '' flac -t -s "$work/tone.flac"
+check "vorbiscomment reads" 0 '^ARTIST=Björk$' vorbiscomment -l "$work/tone.ogg"
+check "opusinfo reads" 0 'TITLE=Grüße "x"' opusinfo "$work/tone.opus"
+check "remove flac" 0 '' "$TALLORY" tags remove "$work/tone.flac" TPE1
+check "removed from flac" 1 '' grep -q ARTIST <(metaflac --export-tags-to=- "$work/tone.flac")
+check "opus remove all" 0 '' "$TALLORY" tags remove "$work/tone.opus" --all
+check "opus decodes" 0 '' opusdec --quiet "$work/tone.opus" "$work/back.wav"
+printf 'not flac at all' >"$work/fake.flac"
+check "not flac" 1 'cannot read the tag' "$TALLORY" tags show "$work/fake.flac"
+
 check "not text" 1 'COMM is not a text frame' "$TALLORY" tags set "$song" COMM=x
 check "bad assignment" 1 "expected ID=TEXT" "$TALLORY" tags set "$song" TITLE
 check "bad id" 1 "'XXXX' is not a frame identifier" "$TALLORY" tags remove "$song" XXXX
