@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -606,3 +607,41 @@ TEST_F(IsoImageTest, ExportWritesFolderItemsAsFolders) {
 }
 
 }  // namespace
+
+// Names at Linux's limit of 255 bytes never make a record too long for a
+// directory (the primary set takes short names, Joliet at most 64 characters):
+// three names that share their first 64 characters, one of them in three-byte
+// UTF-8 characters, all found by pycdlib and isoinfo, and distinct.
+TEST_F(IsoImageTest, NamesAtTheLinuxLimitFitTheirRecords) {
+    const std::string stem(240, 'n');
+    file(stem + "-first.flac", 10, 1);
+    file(stem + "-other.flac", 20, 2);
+    std::string wide;
+    while (wide.size() + 3 <= 250) wide += "\xE2\x99\xAB";  // U+266B, three bytes each
+    file(wide + ".txt", 30, 3);
+    file("folder " + std::string(247, 'f') + "/inside.bin", 40, 4);
+
+    IsoTree tree;
+    tree.addContents(tree.root(), dir_ + "/src", IsoTreeOptions{});
+    std::string image;
+    ASSERT_NO_THROW(image = writeImage(tree, imageFileOptions(true)));
+
+    int rc = 0;
+    std::string check = runCommand("/usr/bin/python3 '" + std::string(TALLORY_SOURCE_DIR) +
+                                   "/tests/cd_engine/iso_check.py' '" + image + "' '" + dir_ + "/src' 2>&1", &rc);
+    // The long names are shortened in Joliet, so only the contents and counts compare.
+    EXPECT_EQ(check.find("primary tree"), std::string::npos) << check;
+    EXPECT_EQ(check.find("joliet tree:"), std::string::npos) << check;
+    std::vector<std::string> joliet = isoinfoNames(image, true);
+    std::set<std::string> distinct(joliet.begin(), joliet.end());
+    EXPECT_EQ(distinct.size(), joliet.size());
+    size_t longest = 0;
+    for (const std::string& name : joliet) {
+        const std::string leaf = name.substr(name.rfind('/') + 1);
+        longest = std::max(longest, leaf.size());
+    }
+    EXPECT_LE(longest, 64u + 2 + 3 * 64);  // ";1" and at most 64 characters of up to three bytes
+    std::vector<std::string> primary = isoinfoNames(image, false);
+    EXPECT_EQ(primary.size(), joliet.size());
+    for (const std::string& name : primary) EXPECT_LE(name.size() - name.rfind('/') - 1, 14u) << name;
+}
