@@ -3,7 +3,8 @@
 # verdict line. Sourced by bench/ogg, bench/flac and bench/opus.
 #
 # bench_init NAME BUILD TOOL...   checks the tools and tallory, makes $work and $work/in.wav
-# bench_seconds CMD...            CPU seconds (user + system) of one run, to the microsecond
+# bench_run CMD...                "WALL CPU": wall-clock and CPU seconds (user + system) of one run
+# bench_seconds CMD...            CPU seconds of one run, to the microsecond
 # bench_wall CMD...               wall-clock seconds of one run
 # bench_best VALUE...             the smallest value
 # bench_report NAME OURS REF RIVAL [GOAL]   prints the ratio; fails when it is over the goal
@@ -27,26 +28,24 @@ bench_init() {
     synth 300 sine mix 330-660 vol -6dB 2>/dev/null
 }
 
-bench_seconds() {
-  # getrusage of the child to the microsecond: time(1) prints hundredths, a
-  # step of several percent on a command that takes a quarter of a second.
+bench_run() {
+  # Wall-clock and CPU seconds of one run, as "WALL CPU": getrusage of the
+  # child to the microsecond (time(1) prints hundredths, a step of several
+  # percent on a command that takes a quarter of a second).
   /usr/bin/python3 -c '
-import resource, subprocess, sys
+import resource, subprocess, sys, time
+start = time.monotonic()
 done = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+wall = time.monotonic() - start
 if done.returncode != 0:
     sys.exit(1)
 used = resource.getrusage(resource.RUSAGE_CHILDREN)
-print("%.4f" % (used.ru_utime + used.ru_stime))
+print("%.4f %.4f" % (wall, used.ru_utime + used.ru_stime))
 ' "$@" || { echo "bench/$bench_name: failed: $*" >&2; exit 1; }
 }
 
-bench_wall() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || { echo "bench/$bench_name: failed: $*" >&2; exit 1; }
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
-}
+bench_seconds() { local t; t=$(bench_run "$@") || exit 1; echo "${t#* }"; }
+bench_wall() { local t; t=$(bench_run "$@") || exit 1; echo "${t% *}"; }
 
 bench_best() { printf '%s\n' "$@" | sort -g | head -n1; }
 

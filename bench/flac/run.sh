@@ -21,10 +21,10 @@ for ((i = 0; i < rounds; i++)); do
   enc_ref+=("$(bench_seconds flac -s -f -5 -o "$work/ref.flac" "$work/in.wav")")
   dec_ours+=("$(bench_seconds "$tallory" convert "$work/ref.flac" --to wav -o "$work/ours.wav" --overwrite -q)")
   dec_ref+=("$(bench_seconds flac -s -f -d -o "$work/ref.wav" "$work/ref.flac")")
-  plain+=("$(bench_wall "$tallory" convert "$work/in.wav" --to flac -o "$work/plain.flac" --overwrite -q)")
-  gain+=("$(bench_wall "$tallory" convert "$work/in.wav" --to flac -o "$work/gain.flac" --replaygain --overwrite -q)")
-  plain_cpu+=("$(bench_seconds "$tallory" convert "$work/in.wav" --to flac -o "$work/plain.flac" --overwrite -q)")
-  gain_cpu+=("$(bench_seconds "$tallory" convert "$work/in.wav" --to flac -o "$work/gain.flac" --replaygain --overwrite -q)")
+  t=$(bench_run "$tallory" convert "$work/in.wav" --to flac -o "$work/plain.flac" --overwrite -q)
+  plain+=("${t% *}") plain_cpu+=("${t#* }")
+  t=$(bench_run "$tallory" convert "$work/in.wav" --to flac -o "$work/gain.flac" --replaygain --overwrite -q)
+  gain+=("${t% *}") gain_cpu+=("${t#* }")
 done
 
 status=0

@@ -23,9 +23,9 @@ using CreateFile = IMetadataFile* (*)(const std::string& path);
 
 IMetadataFile* createMp3(const std::string& path) { return new (std::nothrow) Mp3MetadataFile(path); }
 IMetadataFile* createWma(const std::string& path) { return new (std::nothrow) WmaMetadataFile(path); }
-IMetadataFile* createFlac(const std::string& path) { return new (std::nothrow) tallory::formats::flac::FlacMetadataFile(path); }
-IMetadataFile* createOgg(const std::string& path) { return new (std::nothrow) tallory::formats::ogg::OggMetadataFile(path); }
-IMetadataFile* createOpus(const std::string& path) { return new (std::nothrow) tallory::formats::opus::OpusMetadataFile(path); }
+IMetadataFile* createFlac(const std::string& path) { return new (std::nothrow) formats::flac::FlacMetadataFile(path); }
+IMetadataFile* createOgg(const std::string& path) { return new (std::nothrow) formats::ogg::OggMetadataFile(path); }
+IMetadataFile* createOpus(const std::string& path) { return new (std::nothrow) formats::opus::OpusMetadataFile(path); }
 
 struct FileClassRow {
     const char* extension;
