@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -20,6 +21,10 @@ std::string makeTempFolder(const std::string& tag) {
 Image makeImage(const std::vector<TrackSpec>& tracks, uint32_t seed, const std::string& tag) {
     Image img;
     img.folder = makeTempFolder(tag);
+    img.removal = std::shared_ptr<void>(nullptr, [folder = img.folder](void*) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    });
     img.binPath = img.folder + "/" + tag + ".bin";
     img.cuePath = img.folder + "/" + tag + ".cue";
     std::mt19937 rng(seed);

@@ -5,6 +5,7 @@
 #define TALLORY_TESTS_CD_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct Image {
     std::vector<uint8_t> bin;          // the whole file
     std::vector<int64_t> trackOffset;  // byte offset of each track's INDEX 01 in bin
     std::vector<int32_t> trackSectors; // sectors from INDEX 01 to the next file position
+    std::shared_ptr<void> removal;     // the folder goes with the last copy of the image
 };
 
 // A fresh folder under TMPDIR (or /tmp).
