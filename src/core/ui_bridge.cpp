@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "core/export_guard.h"
+#include "platform/log/log.h"
 
 namespace tallory::core::ui {
 
@@ -28,6 +29,10 @@ void pumpMessages() {
 int messageBox(HWND parent, const char* text, const char* caption, uint32_t style) {
     TalloryUiHooks h = currentHooks();
     if (h.messageBox != nullptr) return h.messageBox(parent, text, caption, style);
+    // On the console a box that only informs is a line the user may have asked
+    // not to see (tallory -q lowers the log to errors); questions and errors still show.
+    const bool informs = (style & 0xF) == MB_OK && (style & 0xF0) == MB_ICONINFORMATION;
+    if (informs && !platform::log::enabled(TALLORY_LOG_WARNING)) return IDOK;
     std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "Tallory", text != nullptr ? text : "");
     switch (style & 0xF) {
         case MB_OK: return IDOK;

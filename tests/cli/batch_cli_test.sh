@@ -32,7 +32,11 @@ if grep -q 'not built into this version' <<<"$out"; then
   [[ $failed -eq 0 ]] && exit 77 || exit 1
 fi
 rm -rf "$work/j1"
-"$TALLORY" convert "$work"/in/*.wav --to aiff --scheme "$work/j1/<sourcename>" --jobs 1 -q || bad "jobs 1"
+err=$("$TALLORY" convert "$work"/in/*.wav --to aiff --scheme "$work/j1/<sourcename>" --jobs 1 -q 2>&1) || bad "jobs 1"
+# -q: the summary that only informs stays quiet; without it the summary is shown.
+[[ -z "$err" ]] && ok || bad "-q printed: $err"
+grep -q 'Conversion done! 1 item(s) successfully converted' \
+  <("$TALLORY" convert "$work/in/t1.wav" --to aiff --scheme "$work/loud/<sourcename>" 2>&1) && ok || bad "summary without -q"
 "$TALLORY" convert "$work"/in/*.wav --to aiff --scheme "$work/j2/<sourcename>" --jobs 2 -q || bad "jobs 2"
 for i in 1 2 3 4; do
   cmp -s "$work/j1/t$i.aif" "$work/j2/t$i.aif" && ok || bad "t$i.aif differs between --jobs 1 and 2"
